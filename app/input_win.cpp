@@ -1,0 +1,47 @@
+#include "engine/worker_win.h"
+#include "state.h"
+#include "window_win.h"
+
+#include <shellapi.h>
+
+namespace {
+
+bool onButton(POINT point)
+{
+    const ButtonRect& button = buttonRectInForce(installerState);
+    RECT rect = {button.left, button.top, button.right, button.bottom};
+    return PtInRect(&rect, point) != FALSE;
+}
+
+} // namespace
+
+LRESULT onSetCursor(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    POINT point;
+    GetCursorPos(&point);
+    ScreenToClient(window, &point);
+    if (onButton(point) && !installerState.busy) {
+        SetCursor(LoadCursorW(nullptr, IDC_HAND));
+        return 1;
+    }
+    return DefWindowProcW(window, WM_SETCURSOR, wParam, lParam);
+}
+
+LRESULT onLButtonDown(HWND window, int x, int y)
+{
+    if (!onButton(POINT{x, y}))
+        return 0;
+    switch (applyButtonClick(installerState)) {
+    case ClickAction::OpenLauncherAndQuit:
+        ShellExecuteW(window, L"open", installerState.launcherPath.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+        PostQuitMessage(0);
+        break;
+    case ClickAction::StartAttempt:
+        InvalidateRect(mainWindow, nullptr, FALSE);
+        startInstallWorker();
+        break;
+    case ClickAction::None:
+        break;
+    }
+    return 0;
+}

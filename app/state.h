@@ -1,0 +1,54 @@
+#pragma once
+// Everything the window shows and decides on, and the changes the worker's messages and the
+// button make to it. Only the UI thread reads or writes the state.
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <string_view>
+
+constexpr std::size_t kMaxLogLines = 200;
+
+struct ButtonRect {
+    std::int32_t left;
+    std::int32_t top;
+    std::int32_t right;
+    std::int32_t bottom;
+};
+
+constexpr ButtonRect kButtonRect = {410, 398, 610, 434};
+
+struct InstallerState {
+    bool busy = false;   // an attempt is running
+    bool done = false;   // the last attempt succeeded; never cleared again
+    bool failed = false; // the last attempt failed
+    std::int32_t progress = 0; // percent, not clamped
+    std::wstring statusText = L"Bereit.";
+    std::deque<std::wstring> logLines; // oldest first, at most kMaxLogLines
+    std::wstring launcherPath;
+    std::int32_t animTick = 0; // wraps at the 32-bit limit
+    ButtonRect actionButtonRect = {};
+    ButtonRect launchButtonRect = {};
+};
+
+// The one process-wide instance; the UI thread alone touches it.
+extern InstallerState installerState;
+
+void pushLogLine(InstallerState& state, std::wstring_view text);
+
+void setButtonRects(InstallerState& state);
+void applyTimerTick(InstallerState& state);
+void applyInstallProgress(InstallerState& state, std::uintptr_t wParam);
+void applyInstallLine(InstallerState& state, std::uintptr_t wParam, std::wstring_view text);
+void applyInstallDone(InstallerState& state, std::wstring_view launcherPath);
+void applyInstallError(InstallerState& state, std::wstring_view message);
+
+// The rectangle that hit tests and painting use: the start button once done is set.
+const ButtonRect& buttonRectInForce(const InstallerState& state);
+
+enum class ClickAction { None, StartAttempt, OpenLauncherAndQuit };
+
+// What a button-down on the button in force does; the caller has done the hit test.
+// StartAttempt has already reset the state for the new attempt, and the caller starts the worker.
+ClickAction applyButtonClick(InstallerState& state);

@@ -1,0 +1,15 @@
+#pragma once
+// The line protocol's hand-over to the installer window.
+
+#include "../app/messages.h"
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+// Posts a message with a new OwnedText to mainWindow; frees the text when the post fails.
+void postInstallText(UINT message, WPARAM wParam, std::wstring text);
+
+// Trims, decodes and posts one protocol line (without its line feed).
+void dispatchScriptLine(std::string_view line);

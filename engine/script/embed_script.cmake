@@ -1,0 +1,30 @@
+# Puts the base URL into the script, checks that the result is 7-bit ASCII with line feeds only,
+# writes it out for tests and script authors, and as a C++ byte array for the installer.
+file(READ "${SOURCE}" script)
+string(REPLACE "@ORVAN_BASE_URL@" "${BASE_URL}" script "${script}")
+file(WRITE "${SCRIPT}" "${script}")
+
+file(READ "${SCRIPT}" hex HEX)
+string(REGEX MATCHALL "[0-9a-f][0-9a-f]" bytes "${hex}")
+set(stray ${bytes})
+list(FILTER stray INCLUDE REGEX "^([89a-f].|0d|00)$")
+if(stray)
+  # Name the first offending line so the author finds it.
+  list(GET stray 0 first)
+  list(FIND bytes ${first} offset)
+  list(SUBLIST bytes 0 ${offset} before)
+  list(FILTER before INCLUDE REGEX "^0a$")
+  list(LENGTH before lineFeeds)
+  math(EXPR line "${lineFeeds} + 1")
+  file(REMOVE "${SCRIPT}")
+  message(FATAL_ERROR "${SOURCE}:${line}: byte 0x${first}; the script must be 7-bit ASCII with line feeds only")
+endif()
+
+list(LENGTH bytes byteCount)
+list(TRANSFORM bytes PREPEND "0x")
+list(JOIN bytes "," initializer)
+string(REGEX REPLACE "((0x..,){24})" "\\1\n" initializer "${initializer}")
+file(WRITE "${HEADER}"
+"#pragma once\n// Generated from engine/script/install.ps1.in; do not edit.\n#include <cstddef>\n\n"
+"inline constexpr unsigned char kInstallScript[] = {\n${initializer}\n};\n"
+"inline constexpr std::size_t kInstallScriptSize = ${byteCount};\n")

@@ -1,0 +1,39 @@
+# Sourced by the test and demo scripts: a throw-away Wine prefix and an Xvfb display of its own.
+# wine_session_start exports WINEPREFIX, DISPLAY and WINEDEBUG; wine_session_stop ends both and
+# removes the prefix.
+
+wine_session_start() {
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko installer dialogs
+  WINEPREFIX=$(mktemp -d /tmp/orvan-wine.XXXXXX)
+  export WINEPREFIX
+  if [ -z "${ORVAN_KEEP_DISPLAY:-}" ] || [ -z "${DISPLAY:-}" ]; then
+    local n
+    for n in $(seq 90 140); do
+      [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] || break
+    done
+    Xvfb ":$n" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+    ORVAN_XVFB_PID=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 1 100); do
+      xdpyinfo >/dev/null 2>&1 && break
+      sleep 0.1
+    done
+  fi
+  wine64 wineboot -i >/dev/null 2>&1
+  wineserver -w
+  # Keep one server running for the whole session: every test's Wine process then starts fast.
+  wineserver -p >/dev/null 2>&1
+}
+
+wine_session_stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "${ORVAN_XVFB_PID:-}" ]; then
+    kill "$ORVAN_XVFB_PID" 2>/dev/null || true
+    wait "$ORVAN_XVFB_PID" 2>/dev/null || true
+    unset ORVAN_XVFB_PID
+  fi
+  [ -n "${WINEPREFIX:-}" ] && case "$WINEPREFIX" in /tmp/orvan-wine.*) rm -rf "$WINEPREFIX" ;; esac
+  unset WINEPREFIX
+}

@@ -1,0 +1,7 @@
+#include "trace.h"
+
+int main()
+{
+    traceScriptOutput(stdin, stdout, portableCodec);
+    return 0;
+}

@@ -21,10 +21,11 @@ wine_session_start() {
       sleep 0.1
     done
   fi
-  wine64 wineboot -i >/dev/null 2>&1
-  wineserver -w
-  # Keep one server running for the whole session: every test's Wine process then starts fast.
+  # One server for the whole session, so every test's Wine process starts fast. The helper
+  # processes Wine starts with the prefix (services, explorer) must come up here, with their
+  # output going nowhere: started later by a test, they would inherit its pipes and keep them open.
   wineserver -p >/dev/null 2>&1
+  wine64 wineboot -i >/dev/null 2>&1 </dev/null
 }
 
 wine_session_stop() {

@@ -19,8 +19,11 @@ TEST(PlatformDecoding, MultiByteToWideCharMatchesTheTable)
 TEST(PlatformDecoding, PortableDecoderAgreesOnEveryShortSequence)
 {
     // Every one- and two-byte input, and three-byte inputs over the interesting leads, so that a
-    // rule the table misses still shows.
-    auto check = [](const std::string& bytes) {
+    // rule the table misses still shows. Each is followed by ASCII: Wine, unlike Windows, lets a
+    // lead byte whose sequence would run past the end of the input swallow what follows it, the
+    // terminating NUL included; that case is Wine's alone and is left out here.
+    auto check = [](std::string bytes) {
+        bytes += "xyz";
         EXPECT_EQ(decodeUtf8Portable(bytes.c_str()), decodeUtf8Win(bytes.c_str()))
             << "bytes " << std::hex << [&] {
                    std::string hex;

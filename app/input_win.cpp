@@ -38,7 +38,11 @@ LRESULT onLButtonDown(HWND window, int x, int y)
         break;
     case ClickAction::StartAttempt:
         InvalidateRect(mainWindow, nullptr, FALSE);
-        startInstallWorker();
+        if (!startInstallWorker()) {
+            // Without a worker nothing would ever end the attempt.
+            applyInstallError(installerState, L"Die Installation konnte nicht gestartet werden.");
+            InvalidateRect(mainWindow, nullptr, FALSE);
+        }
         break;
     case ClickAction::None:
         break;

@@ -10,13 +10,14 @@ void postInstallText(UINT message, WPARAM wParam, std::wstring text)
         delete owned; // nobody else will ever see it
 }
 
-void dispatchScriptLine(std::string_view line)
+UINT dispatchScriptLine(std::string_view line)
 {
     ScriptMessage message;
     if (!interpretScriptLine(line, windowsCodec, message))
-        return;
+        return 0;
     if (message.message == WM_INSTALL_PROGRESS)
         PostMessageW(mainWindow, message.message, static_cast<WPARAM>(message.wParam), 0);
     else
         postInstallText(message.message, static_cast<WPARAM>(message.wParam), std::move(message.text));
+    return message.message;
 }

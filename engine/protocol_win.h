@@ -11,5 +11,6 @@
 // Posts a message with a new OwnedText to mainWindow; frees the text when the post fails.
 void postInstallText(UINT message, WPARAM wParam, std::wstring text);
 
-// Trims, decodes and posts one protocol line (without its line feed).
-void dispatchScriptLine(std::string_view line);
+// Trims, decodes and posts one protocol line (without its line feed). Returns the message it
+// posted, or 0 for a line that posts nothing.
+UINT dispatchScriptLine(std::string_view line);

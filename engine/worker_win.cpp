@@ -1,16 +1,139 @@
 #include "worker_win.h"
 
+#include "install_script.h"
+#include "protocol.h"
 #include "protocol_win.h"
+
+#include <string>
+
+namespace {
+
+// The script file's name depends only on the process id, so a retry's worker would write the
+// same file that the previous attempt's worker, still waiting for its child, is about to
+// delete. Each worker holds this lock from before it writes the file until after it has deleted
+// it. Only worker threads take it; the UI thread never waits for a worker.
+SRWLOCK scriptFileLock = SRWLOCK_INIT;
+
+// The temporary path, "orvan-install-", the process id and ".ps1"; false when the temporary
+// path is not available or the script path would not fit, rather than using a cut path.
+bool makeScriptPath(wchar_t (&scriptPath)[kPathCapacity])
+{
+    wchar_t tempPath[kPathCapacity];
+    DWORD length = GetTempPathW(kPathCapacity, tempPath);
+    if (length == 0 || length >= kPathCapacity)
+        return false;
+    std::wstring path(tempPath, length);
+    path += L"orvan-install-";
+    path += std::to_wstring(GetCurrentProcessId());
+    path += L".ps1";
+    if (path.size() >= kPathCapacity)
+        return false;
+    path.copy(scriptPath, path.size());
+    scriptPath[path.size()] = L'\0';
+    return true;
+}
+
+void writeScriptFile(const wchar_t* scriptPath)
+{
+    // Failures show later: PowerShell then reports the missing or empty file on its output.
+    HANDLE file = CreateFileW(scriptPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(file, kInstallScript, static_cast<DWORD>(kInstallScriptSize), &written, nullptr);
+    CloseHandle(file);
+}
+
+// Reads the child's output to its end and dispatches every complete line; true when one of
+// them reported the attempt's outcome.
+bool relayOutput(HANDLE readEnd)
+{
+    LineFramer framer;
+    bool outcome = false;
+    char buffer[kReadChunkSize];
+    DWORD got = 0;
+    while (ReadFile(readEnd, buffer, kReadChunkSize, &got, nullptr) && got > 0) {
+        feedScriptBytes(framer, buffer, got, [&](std::string_view line) {
+            UINT posted = dispatchScriptLine(line);
+            if (posted == WM_INSTALL_DONE || posted == WM_INSTALL_ERROR)
+                outcome = true;
+        });
+    }
+    discardCarry(framer); // an unterminated last line is never dispatched
+    return outcome;
+}
+
+// Everything but the final report; returns the error to post, or nothing when the script's
+// own outcome line has been posted.
+const wchar_t* runAttempt()
+{
+    wchar_t scriptPath[kPathCapacity];
+    if (!makeScriptPath(scriptPath))
+        return L"Der tempor\u00E4re Ordner ist nicht verf\u00FCgbar.";
+
+    writeScriptFile(scriptPath);
+
+    SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
+        return L"PowerShell konnte nicht gestartet werden.";
+    // Only the write end may pass to the child: an inherited read end would keep the pipe open.
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+
+    std::wstring commandLine = L"powershell -NoProfile -ExecutionPolicy Bypass -File \"";
+    commandLine += scriptPath;
+    commandLine += L"\"";
+    std::wstring writable = commandLine; // CreateProcessW may write into its command line
+
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    PROCESS_INFORMATION child = {};
+
+    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                        &startup, &child)) {
+        // The script file stays; the next attempt overwrites it.
+        CloseHandle(readEnd);
+        CloseHandle(writeEnd);
+        return L"PowerShell konnte nicht gestartet werden.";
+    }
+
+    // The pipe ends only when every write end is closed: from here on only the child (and what
+    // it starts) holds one.
+    CloseHandle(writeEnd);
+    bool outcome = relayOutput(readEnd);
+    CloseHandle(readEnd);
+
+    WaitForSingleObject(child.hProcess, INFINITE);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    DeleteFileW(scriptPath);
+
+    // A child that ended without an outcome line (the script blocked by policy, the file not
+    // written, PowerShell crashed) would otherwise leave the window installing for ever.
+    return outcome ? nullptr : L"Die Installation wurde unerwartet beendet.";
+}
+
+} // namespace
 
 DWORD WINAPI installWorker(LPVOID)
 {
-    postInstallText(WM_INSTALL_ERROR, 0, L"PowerShell konnte nicht gestartet werden.");
+    AcquireSRWLockExclusive(&scriptFileLock);
+    const wchar_t* error = runAttempt();
+    ReleaseSRWLockExclusive(&scriptFileLock);
+    if (error != nullptr)
+        postInstallText(WM_INSTALL_ERROR, 0, error);
     return 0;
 }
 
-void startInstallWorker()
+bool startInstallWorker()
 {
     HANDLE thread = CreateThread(nullptr, 0, installWorker, nullptr, 0, nullptr);
-    if (thread != nullptr)
-        CloseHandle(thread);
+    if (thread == nullptr)
+        return false;
+    CloseHandle(thread); // the worker runs detached
+    return true;
 }

@@ -4,7 +4,11 @@
 
 #include <windows.h>
 
+constexpr DWORD kPathCapacity = 260;
+constexpr DWORD kReadChunkSize = 512;
+
 DWORD WINAPI installWorker(LPVOID unused);
 
-// Starts installWorker detached; the window never waits for it.
-void startInstallWorker();
+// Starts installWorker detached; the window never waits for it. False when no thread could be
+// made, and then nothing runs.
+bool startInstallWorker();

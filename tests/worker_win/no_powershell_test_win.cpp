@@ -1,0 +1,32 @@
+// The worker where no PowerShell can be found: no stand-in beside this program, and a PATH
+// without the folder of Wine's own stub.
+#include "app/messages.h"
+#include "install_script.h"
+#include "test_support_win.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(NoPowerShell, ExactlyOneErrorTheScriptStaysAndARetryFailsTheSameWay)
+{
+    SetEnvironmentVariableW(L"PATH", L"C:\\windows\\system32;C:\\windows");
+    useRecordingWindow();
+    std::wstring temp = freshFolder(L"ohne powershell");
+    useTempFolder(temp);
+    const std::vector<char> embedded(reinterpret_cast<const char*>(kInstallScript),
+                                     reinterpret_cast<const char*>(kInstallScript) + kInstallScriptSize);
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        postedMessages().clear();
+        HANDLE worker = startWorkerThread();
+        ASSERT_TRUE(pumpUntilSignalled(worker));
+        CloseHandle(worker);
+        ASSERT_EQ(postedMessages().size(), 1u) << "attempt " << attempt;
+        EXPECT_EQ(postedMessages()[0].message, WM_INSTALL_ERROR);
+        EXPECT_EQ(postedMessages()[0].text, L"PowerShell konnte nicht gestartet werden.");
+        EXPECT_EQ(readWholeFile(scriptPathIn(temp)), embedded) << "the script file stays for the next attempt";
+    }
+}
+
+} // namespace

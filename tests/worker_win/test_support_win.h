@@ -1,0 +1,38 @@
+#pragma once
+// What the worker and pointer tests share: a window that records what a worker posts, message
+// pumping with bounded waits, and the stand-in's settings.
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+struct Posted {
+    UINT message;
+    WPARAM wParam;
+    std::wstring text;
+};
+
+// A message-only window as mainWindow; every installation message sent to it is recorded, and
+// its text freed, as the installer's window procedure does.
+void useRecordingWindow();
+std::vector<Posted>& postedMessages();
+
+// Dispatches this thread's messages until `done` holds or the time is up; false on time-out.
+bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000);
+bool pumpUntilSignalled(HANDLE object, DWORD timeoutMs = 30000);
+
+// A worker started so that the test, unlike the installer, can wait for it.
+HANDLE startWorkerThread();
+
+// An empty folder below C:\ with a blank in its name, ending in a backslash.
+std::wstring freshFolder(const std::wstring& name);
+void useTempFolder(const std::wstring& folder); // TMP and TEMP, as GetTempPathW reads them
+std::wstring scriptPathIn(const std::wstring& tempFolder);
+
+void setStandin(const wchar_t* name, const std::wstring& value);
+bool fileExists(const std::wstring& path);
+std::vector<char> readWholeFile(const std::wstring& path);
+void writeWholeFile(const std::wstring& path, const std::string& bytes);
+int countLines(const std::wstring& path);

@@ -141,6 +141,10 @@ TEST_F(VerifyFixture, VersionMustBeUsableInAFolderName)
         writeJson(manifestPath(tree), m);
         expectProblem("die Version \"" + std::string(version) + "\"");
     }
+    // A line break in the text stays inside its one problem line.
+    m["version"] = "1\n2/3";
+    writeJson(manifestPath(tree), m);
+    expectProblem("die Version \"1\\x0A2/3\" enthaelt einen Pfadtrenner");
     m["version"] = 2;
     writeJson(manifestPath(tree), m);
     expectProblem("version ist eine Zahl, muss ein Text sein");

@@ -90,6 +90,23 @@ const std::string* option(const Arguments& arguments, const char* name)
     return nullptr;
 }
 
+// One problem, one line: control characters a document smuggled into a text are shown escaped.
+std::string oneLine(const std::string& text)
+{
+    std::string out;
+    for (char c : text) {
+        auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", u);
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 int usageError(std::FILE* err, const std::string& message)
 {
     std::fprintf(err, "orvan-publish: %s\n\n%s\"orvan-publish --help\" erklaert die Befehle.\n", message.c_str(), kUsage);
@@ -184,9 +201,9 @@ int runVerify(int argc, char** argv, std::FILE* out, std::FILE* err)
     VerifyReport report;
     verifyTree(options, report);
     for (const std::string& problem : report.problems)
-        std::fprintf(out, "FEHLER: %s\n", problem.c_str());
+        std::fprintf(out, "FEHLER: %s\n", oneLine(problem).c_str());
     for (const std::string& note : report.notes)
-        std::fprintf(out, "Hinweis: %s\n", note.c_str());
+        std::fprintf(out, "Hinweis: %s\n", oneLine(note).c_str());
     if (!report.problems.empty()) {
         std::fprintf(out, "%zu Problem%s gefunden.\n", report.problems.size(), report.problems.size() == 1 ? "" : "e");
         return 1;

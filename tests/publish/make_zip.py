@@ -1,6 +1,6 @@
 """Writes a zip archive from a JSON list of entries, with Python's own zipfile module.
 
-Usage: make_zip.py SPEC.json OUT.zip. Each entry: name, data (hex), method (store, deflate,
+Usage: make_zip.py ENTRIES.json OUT.zip. Each entry: name, data (hex), method (store, deflate,
 bzip2), legacy (write a non-ASCII name in CP437 without the UTF-8 flag), mode (Unix bits).
 """
 import json
@@ -20,10 +20,10 @@ class LegacyInfo(zipfile.ZipInfo):
 
 
 def main():
-    with open(sys.argv[1], encoding="utf-8") as spec_file:
-        spec = json.load(spec_file)
+    with open(sys.argv[1], encoding="utf-8") as entries_file:
+        entries = json.load(entries_file)
     with zipfile.ZipFile(sys.argv[2], "w") as archive:
-        for entry in spec:
+        for entry in entries:
             kind = LegacyInfo if entry["legacy"] else zipfile.ZipInfo
             info = kind(entry["name"], date_time=(2024, 5, 1, 12, 0, 0))
             info.compress_type = METHODS[entry["method"]]

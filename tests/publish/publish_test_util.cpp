@@ -156,7 +156,7 @@ void joinPartsTo(const fs::path& tree, const fs::path& zip)
 
 void pythonZip(const fs::path& zip, const std::vector<ZipEntry>& entries)
 {
-    nlohmann::json spec = nlohmann::json::array();
+    nlohmann::json list = nlohmann::json::array();
     for (const ZipEntry& entry : entries) {
         // Data goes through hex so that any byte survives JSON.
         std::string hex;
@@ -165,12 +165,12 @@ void pythonZip(const fs::path& zip, const std::vector<ZipEntry>& entries)
             hex += digits[c >> 4];
             hex += digits[c & 15];
         }
-        spec.push_back({{"name", entry.name}, {"data", hex}, {"method", entry.method},
+        list.push_back({{"name", entry.name}, {"data", hex}, {"method", entry.method},
                         {"legacy", entry.legacyName}, {"mode", entry.mode}});
     }
     TempDir scratch;
-    writeJson(scratch.path / "spec.json", spec);
-    Outcome run = runShell("python3 " + shellQuote(ORVAN_MAKE_ZIP_PY) + " " + shellQuote((scratch.path / "spec.json").string()) +
+    writeJson(scratch.path / "entries.json", list);
+    Outcome run = runShell("python3 " + shellQuote(ORVAN_MAKE_ZIP_PY) + " " + shellQuote((scratch.path / "entries.json").string()) +
                        " " + shellQuote(zip.string()));
     ASSERT_EQ(run.status, 0) << run.err;
 }

@@ -1,0 +1,211 @@
+#include "publish_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+TempDir::TempDir()
+{
+    std::string pattern = (fs::temp_directory_path() / "orvan-publish-test-XXXXXX").string();
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!::mkdtemp(buffer.data()))
+        std::abort();
+    path = buffer.data();
+    // nginx in the served tests reads from here.
+    fs::permissions(path, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec);
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    fs::remove_all(path, ec);
+}
+
+std::string shellQuote(const std::string& text)
+{
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'')
+            out += "'\\''";
+        else
+            out += c;
+    }
+    return out + "'";
+}
+
+Outcome runShell(const std::string& command)
+{
+    TempDir scratch;
+    fs::path out = scratch.path / "out";
+    fs::path err = scratch.path / "err";
+    std::string line = "{ " + command + " ; } >" + shellQuote(out.string()) + " 2>" + shellQuote(err.string()) + " </dev/null";
+    int raw = std::system(line.c_str());
+    Outcome run;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = readFile(out);
+    run.err = readFile(err);
+    return run;
+}
+
+const char* publishProgram()
+{
+    return ORVAN_PUBLISH_EXE;
+}
+
+Outcome runPublish(const std::vector<std::string>& arguments, const std::string& environment)
+{
+    std::string command = environment.empty() ? "" : environment + " ";
+    command += shellQuote(ORVAN_PUBLISH_EXE);
+    for (const std::string& argument : arguments)
+        command += " " + shellQuote(argument);
+    return runShell(command);
+}
+
+void writeFile(const fs::path& path, const std::string& bytes)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    ASSERT_TRUE(file.good()) << path;
+}
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return bytes.str();
+}
+
+std::string sha256sum(const fs::path& path)
+{
+    Outcome run = runShell("sha256sum " + shellQuote(path.string()));
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.out.substr(0, 64);
+}
+
+nlohmann::json readJson(const fs::path& path)
+{
+    return nlohmann::json::parse(readFile(path));
+}
+
+void writeJson(const fs::path& path, const nlohmann::json& document)
+{
+    writeFile(path, document.dump(2) + "\n");
+}
+
+void makePayload(const fs::path& folder, bool withUninstaller)
+{
+    writeFile(folder / "ORVAN Launcher.exe", "MZ launcher");
+    if (withUninstaller) {
+        writeFile(folder / "ORVAN Deinstallieren.exe", "#!/bin/sh\nexit 0\n");
+        fs::permissions(folder / "ORVAN Deinstallieren.exe", fs::perms::owner_all | fs::perms::group_read |
+                                                                  fs::perms::group_exec | fs::perms::others_read |
+                                                                  fs::perms::others_exec);
+    }
+    writeFile(folder / "daten" / "Grüße.txt", "Hallo Jürgen\n");
+    std::string big;
+    unsigned state = 12345;
+    for (int i = 0; i < 200000; ++i) {
+        state = state * 1103515245u + 12345u;
+        big += static_cast<char>('a' + (state >> 16) % 7);
+    }
+    writeFile(folder / "daten" / "tief" / "gross.dat", big);
+}
+
+void buildTree(const fs::path& payload, const fs::path& tree, const std::string& version, const std::string& partSize)
+{
+    Outcome run = runPublish({"build", payload.string(), "--version", version, "--out", tree.string(), "--part-size", partSize});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+}
+
+fs::path manifestPath(const fs::path& tree)
+{
+    return tree / "games" / "launcher" / "update.json";
+}
+
+fs::path catalogPath(const fs::path& tree)
+{
+    return tree / "games" / "katalog.json";
+}
+
+std::vector<fs::path> partPaths(const fs::path& tree)
+{
+    std::vector<fs::path> paths;
+    nlohmann::json manifest = readJson(manifestPath(tree));
+    for (const auto& part : manifest["paket"]["teile"])
+        paths.push_back(manifestPath(tree).parent_path() / part["url"].get<std::string>());
+    return paths;
+}
+
+void joinPartsTo(const fs::path& tree, const fs::path& zip)
+{
+    std::string bytes;
+    for (const fs::path& part : partPaths(tree))
+        bytes += readFile(part);
+    writeFile(zip, bytes);
+}
+
+void pythonZip(const fs::path& zip, const std::vector<ZipEntry>& entries)
+{
+    nlohmann::json list = nlohmann::json::array();
+    for (const ZipEntry& entry : entries) {
+        // Data goes through hex so that any byte survives JSON.
+        std::string hex;
+        static const char* digits = "0123456789abcdef";
+        for (unsigned char c : entry.data) {
+            hex += digits[c >> 4];
+            hex += digits[c & 15];
+        }
+        list.push_back({{"name", entry.name}, {"data", hex}, {"method", entry.method},
+                        {"legacy", entry.legacyName}, {"mode", entry.mode}});
+    }
+    TempDir scratch;
+    writeJson(scratch.path / "entries.json", list);
+    Outcome run = runShell("python3 " + shellQuote(ORVAN_MAKE_ZIP_PY) + " " + shellQuote((scratch.path / "entries.json").string()) +
+                       " " + shellQuote(zip.string()));
+    ASSERT_EQ(run.status, 0) << run.err;
+}
+
+void republish(const fs::path& tree, const fs::path& zip, std::size_t partSize)
+{
+    fs::path folder = manifestPath(tree).parent_path();
+    for (const fs::path& old : partPaths(tree))
+        fs::remove(old);
+    std::string bytes = readFile(zip);
+    nlohmann::json manifest = readJson(manifestPath(tree));
+    manifest["paket"]["teile"] = nlohmann::json::array();
+    std::size_t count = 0;
+    for (std::size_t at = 0; at < bytes.size(); at += partSize) {
+        std::string name = "stueck-" + std::to_string(++count) + ".bin";
+        writeFile(folder / name, bytes.substr(at, partSize));
+        manifest["paket"]["teile"].push_back({{"url", name}, {"sha256", sha256sum(folder / name)}});
+    }
+    manifest["paket"]["sha256"] = sha256sum(zip);
+    writeJson(manifestPath(tree), manifest);
+}
+
+Outcome verify(const fs::path& tree, const std::vector<std::string>& extra)
+{
+    std::vector<std::string> arguments = {"verify", tree.string()};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return runPublish(arguments);
+}
+
+bool saysProblem(const Outcome& run, const std::string& fragment)
+{
+    std::istringstream lines(run.out);
+    std::string line;
+    while (std::getline(lines, line))
+        if (line.rfind("FEHLER: ", 0) == 0 && line.find(fragment) != std::string::npos)
+            return true;
+    return false;
+}

@@ -1,0 +1,77 @@
+// Helpers for the orvan-publish tests: throw-away folders, running the tool and other programs,
+// and a second zip writer (Python's zipfile) for packages the tool itself would never make.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// A folder below the system's temporary folder, removed with everything in it on destruction.
+struct TempDir {
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    fs::path path;
+};
+
+std::string shellQuote(const std::string& text);
+// Runs a shell command line; environment assignments may lead it ("A=b cmd").
+Outcome runShell(const std::string& command);
+// The orvan-publish program under test.
+const char* publishProgram();
+// Runs orvan-publish with the arguments, each quoted.
+Outcome runPublish(const std::vector<std::string>& arguments, const std::string& environment = {});
+
+void writeFile(const fs::path& path, const std::string& bytes);
+std::string readFile(const fs::path& path);
+// Digest by the sha256sum program, not by the code under test.
+std::string sha256sum(const fs::path& path);
+
+nlohmann::json readJson(const fs::path& path);
+void writeJson(const fs::path& path, const nlohmann::json& document);
+
+// A small payload: the launcher, an executable uninstaller, a subfolder, a UTF-8 name and a
+// file large enough to need more than one deflate block.
+void makePayload(const fs::path& folder, bool withUninstaller = true);
+
+// Builds a tree with orvan-publish; fails the test when the build fails.
+void buildTree(const fs::path& payload, const fs::path& tree, const std::string& version = "1.2.3",
+               const std::string& partSize = "8M");
+
+fs::path manifestPath(const fs::path& tree);
+fs::path catalogPath(const fs::path& tree);
+// The part files in manifest order.
+std::vector<fs::path> partPaths(const fs::path& tree);
+// All parts joined, written to a file.
+void joinPartsTo(const fs::path& tree, const fs::path& zip);
+
+struct ZipEntry {
+    std::string name;
+    std::string data;
+    std::string method = "deflate"; // "store", "deflate", "bzip2"
+    bool legacyName = false;        // non-ASCII name written in CP437 without the UTF-8 flag
+    int mode = 0644;
+};
+
+// Writes a zip with Python's zipfile.
+void pythonZip(const fs::path& zip, const std::vector<ZipEntry>& entries);
+
+// Replaces the tree's parts by the bytes of zip cut into parts of partSize, with a manifest
+// that matches them (digests by sha256sum).
+void republish(const fs::path& tree, const fs::path& zip, std::size_t partSize = 1 << 20);
+
+// What verify said; the test checks exit status and problem lines.
+Outcome verify(const fs::path& tree, const std::vector<std::string>& extra = {});
+bool saysProblem(const Outcome& run, const std::string& fragment);

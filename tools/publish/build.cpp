@@ -1,0 +1,457 @@
+// build: payload folder -> games/katalog.json, games/launcher/update.json and the parts.
+#include "publish.h"
+
+#include <nlohmann/json.hpp>
+#include <zip.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct PayloadFile {
+    std::string relative; // "/"-separated, below the install folder
+    std::string source;
+    unsigned mode = 0;    // permission bits
+    std::time_t mtime = 0;
+    std::uint64_t size = 0;
+};
+
+struct Progress {
+    std::FILE* log = nullptr;
+    bool terminal = false;
+    const char* label = "";
+    int shown = -1;
+};
+
+std::string inQuotes(std::string_view text)
+{
+    return "\"" + std::string(text) + "\"";
+}
+
+std::string lowerAscii(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+void showProgress(Progress& progress, double fraction)
+{
+    if (!progress.log)
+        return;
+    int percent = static_cast<int>(fraction * 100.0);
+    percent = std::clamp(percent, 0, 100);
+    // A terminal gets one line rewritten in place; a log file a line every tenth.
+    int step = progress.terminal ? percent : percent / 10 * 10;
+    if (step == progress.shown)
+        return;
+    progress.shown = step;
+    if (progress.terminal) {
+        std::fprintf(progress.log, "\r%s %3d %%", progress.label, step);
+        if (step == 100)
+            std::fputc('\n', progress.log);
+    } else {
+        std::fprintf(progress.log, "%s %d %%\n", progress.label, step);
+    }
+    std::fflush(progress.log);
+}
+
+void zipProgress(zip_t*, double fraction, void* user)
+{
+    showProgress(*static_cast<Progress*>(user), fraction);
+}
+
+// Regular files below root (links to files count as the files); everything else is a problem
+// the publisher must see, since the installer could not reproduce it.
+void collectPayload(const fs::path& root, std::vector<PayloadFile>& files,
+                    std::vector<std::string>& problems, std::FILE* log)
+{
+    std::set<std::string> folders;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(root, fs::directory_options::none, ec);
+    if (ec) {
+        problems.push_back("Der Nutzlastordner " + inQuotes(root.string()) + " ist nicht lesbar: " + ec.message());
+        return;
+    }
+    for (; it != fs::recursive_directory_iterator(); it.increment(ec)) {
+        if (ec)
+            break;
+        const fs::path& path = it->path();
+        std::string relative = path.lexically_relative(root).generic_string();
+        fs::file_status own = it->symlink_status(ec);
+        fs::file_status target = fs::status(path, ec);
+        ec.clear();
+        if (fs::is_directory(own)) {
+            folders.insert(relative);
+            continue;
+        }
+        if (fs::is_symlink(own) && fs::is_directory(target)) {
+            problems.push_back(inQuotes(relative) + " ist ein Verweis auf einen Ordner; solche Verweise folgt orvan-publish nicht");
+            continue;
+        }
+        if (!fs::is_regular_file(target)) {
+            problems.push_back(inQuotes(relative) + (fs::is_symlink(own) ? " ist ein Verweis ins Leere" : " ist keine gewoehnliche Datei"));
+            continue;
+        }
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) {
+            problems.push_back(inQuotes(relative) + " ist nicht lesbar: " + std::strerror(errno));
+            continue;
+        }
+        PayloadFile file;
+        file.relative = relative;
+        file.source = path.string();
+        file.mode = static_cast<unsigned>(info.st_mode) & 0777u;
+        file.mtime = info.st_mtime;
+        file.size = static_cast<std::uint64_t>(info.st_size);
+        files.push_back(std::move(file));
+    }
+    if (ec)
+        problems.push_back("Der Nutzlastordner ist nicht ganz lesbar: " + ec.message());
+
+    // The zip's order is the order of names, so the same payload gives the same package.
+    std::sort(files.begin(), files.end(),
+              [](const PayloadFile& a, const PayloadFile& b) { return a.relative < b.relative; });
+
+    for (const std::string& folder : folders) {
+        bool holdsFile = std::any_of(files.begin(), files.end(), [&](const PayloadFile& f) {
+            return f.relative.compare(0, folder.size() + 1, folder + "/") == 0;
+        });
+        if (!holdsFile && log)
+            std::fprintf(log, "Hinweis: der leere Ordner %s kommt nicht ins Paket (der Installer legt nur Ordner mit Dateien an)\n",
+                         inQuotes(folder).c_str());
+    }
+}
+
+void checkPayload(const std::vector<PayloadFile>& files, std::vector<std::string>& problems)
+{
+    bool launcher = false;
+    std::string launcherOtherCase;
+    std::map<std::string, std::string> byLowerName;
+    std::set<std::string> lowerFolders;
+    for (const PayloadFile& file : files) {
+        if (file.relative == kLauncherName)
+            launcher = true;
+        else if (lowerAscii(file.relative) == lowerAscii(std::string(kLauncherName)))
+            launcherOtherCase = file.relative;
+        if (!isValidUtf8(file.relative)) {
+            problems.push_back("Der Dateiname " + inQuotes(file.relative) + " ist kein gueltiges UTF-8");
+            continue;
+        }
+        std::string problem = payloadPathProblem(file.relative);
+        if (!problem.empty()) {
+            problems.push_back("Die Datei " + inQuotes(file.relative) + " " + problem);
+            continue;
+        }
+        std::string lower = lowerAscii(file.relative);
+        auto [at, inserted] = byLowerName.emplace(lower, file.relative);
+        if (!inserted)
+            problems.push_back("Die Dateien " + inQuotes(at->second) + " und " + inQuotes(file.relative) +
+                               " sind unter Windows dieselbe Datei");
+        for (std::size_t slash = lower.find('/'); slash != std::string::npos; slash = lower.find('/', slash + 1))
+            lowerFolders.insert(lower.substr(0, slash));
+    }
+    for (const auto& [lower, name] : byLowerName)
+        if (lowerFolders.count(lower))
+            problems.push_back(inQuotes(name) + " ist unter Windows Datei und Ordner zugleich");
+    if (!launcher) {
+        std::string problem = "Im Nutzlastordner fehlt " + inQuotes(kLauncherName) +
+                              " (direkt im Ordner, nicht in einem Unterordner)";
+        if (!launcherOtherCase.empty())
+            problem += "; dort liegt " + inQuotes(launcherOtherCase) + ", der Name muss genau so geschrieben sein";
+        problems.push_back(problem);
+    }
+}
+
+std::string joinLines(const std::vector<std::string>& lines)
+{
+    std::string out;
+    for (const std::string& line : lines) {
+        if (!out.empty())
+            out += '\n';
+        out += line;
+    }
+    return out;
+}
+
+bool writeText(const fs::path& path, const std::string& text, std::string& error)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        error = "Kann " + inQuotes(path.string()) + " nicht anlegen: " + std::strerror(errno);
+        return false;
+    }
+    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    ok = std::fclose(file) == 0 && ok;
+    if (!ok)
+        error = "Kann " + inQuotes(path.string()) + " nicht schreiben: " + std::strerror(errno);
+    return ok;
+}
+
+bool writeZip(const std::vector<PayloadFile>& files, const fs::path& zipPath, std::uint64_t threshold,
+              std::FILE* log, std::string& error)
+{
+    int code = 0;
+    zip_t* archive = zip_open(zipPath.c_str(), ZIP_CREATE | ZIP_EXCL, &code);
+    if (!archive) {
+        zip_error_t zerror;
+        zip_error_init_with_code(&zerror, code);
+        error = "Kann das Paket nicht anlegen: " + std::string(zip_error_strerror(&zerror));
+        zip_error_fini(&zerror);
+        return false;
+    }
+    // Rebuilds from an unchanged payload should give unchanged parts; SOURCE_DATE_EPOCH, the
+    // usual request for that, caps the stored times.
+    std::time_t latest = 0;
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH"); epoch && *epoch)
+        latest = static_cast<std::time_t>(std::strtoll(epoch, nullptr, 10));
+    std::uint64_t total = 0;
+    for (const PayloadFile& file : files) {
+        std::string name = std::string(kPayloadPrefix) + file.relative;
+        zip_source_t* source = zip_source_file(archive, file.source.c_str(), 0, -1);
+        zip_int64_t index = source ? zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_UTF_8) : -1;
+        if (index < 0) {
+            if (source)
+                zip_source_free(source);
+            error = "Kann " + inQuotes(file.relative) + " nicht ins Paket legen: " + zip_strerror(archive);
+            zip_discard(archive);
+            return false;
+        }
+        auto entry = static_cast<zip_uint64_t>(index);
+        std::time_t mtime = (latest > 0 && file.mtime > latest) ? latest : file.mtime;
+        // Unix mode in the high half, "made by Unix": an executable stays executable where the
+        // platform's zip support applies the bits on extraction.
+        zip_uint32_t attributes = (static_cast<zip_uint32_t>(S_IFREG) | file.mode) << 16;
+        if (zip_set_file_compression(archive, entry, ZIP_CM_DEFLATE, 0) != 0 ||
+            zip_file_set_external_attributes(archive, entry, 0, ZIP_OPSYS_UNIX, attributes) != 0 ||
+            zip_file_set_mtime(archive, entry, mtime, 0) != 0) {
+            error = "Kann " + inQuotes(file.relative) + " nicht ins Paket legen: " + zip_strerror(archive);
+            zip_discard(archive);
+            return false;
+        }
+        total += file.size;
+    }
+    Progress progress;
+    if (total >= threshold && log) {
+        progress.log = log;
+        progress.terminal = isatty(fileno(log)) != 0;
+        progress.label = "Packe Dateien";
+        zip_register_progress_callback_with_state(archive, 0.01, zipProgress, nullptr, &progress);
+    }
+    if (zip_close(archive) != 0) {
+        error = "Kann das Paket nicht schreiben: " + std::string(zip_strerror(archive));
+        zip_discard(archive);
+        return false;
+    }
+    if (progress.log)
+        showProgress(progress, 1.0);
+    return true;
+}
+
+struct PartRecord {
+    std::string name;
+    std::string digest;
+};
+
+bool splitPackage(const fs::path& zipPath, const fs::path& folder, const BuildOptions& options,
+                  std::vector<PartRecord>& parts, std::string& packageDigest,
+                  std::uint64_t& packageSize, std::string& error)
+{
+    std::error_code ec;
+    packageSize = fs::file_size(zipPath, ec);
+    if (ec) {
+        error = "Kann das Paket nicht lesen: " + ec.message();
+        return false;
+    }
+    std::size_t count = static_cast<std::size_t>((packageSize + options.partSize - 1) / options.partSize);
+    std::FILE* in = std::fopen(zipPath.c_str(), "rb");
+    if (!in) {
+        error = "Kann das Paket nicht lesen: " + std::string(std::strerror(errno));
+        return false;
+    }
+    Sha256* whole = sha256Begin();
+    std::vector<char> buffer(std::min<std::uint64_t>(options.partSize, 1u << 20));
+    fs::path pending = folder / ".teil.tmp";
+    bool ok = true;
+    for (std::size_t number = 1; ok && number <= count; ++number) {
+        std::uint64_t left = std::min<std::uint64_t>(options.partSize, packageSize - (number - 1) * options.partSize);
+        std::FILE* out = std::fopen(pending.c_str(), "wb");
+        if (!out) {
+            error = "Kann einen Teil nicht anlegen: " + std::string(std::strerror(errno));
+            ok = false;
+            break;
+        }
+        Sha256* part = sha256Begin();
+        while (ok && left > 0) {
+            std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, buffer.size()));
+            std::size_t got = std::fread(buffer.data(), 1, want, in);
+            if (got != want) {
+                error = "Das Paket ist beim Lesen kuerzer geworden";
+                ok = false;
+                break;
+            }
+            sha256Add(part, buffer.data(), got);
+            sha256Add(whole, buffer.data(), got);
+            if (std::fwrite(buffer.data(), 1, got, out) != got) {
+                error = "Kann einen Teil nicht schreiben: " + std::string(std::strerror(errno));
+                ok = false;
+            }
+            left -= got;
+        }
+        if (std::fclose(out) != 0 && ok) {
+            error = "Kann einen Teil nicht schreiben: " + std::string(std::strerror(errno));
+            ok = false;
+        }
+        std::string digest = sha256Finish(part);
+        if (!ok)
+            break;
+        PartRecord record{partFileNameFor(options.version, number, count, digest), digest};
+        fs::rename(pending, folder / record.name, ec);
+        if (ec) {
+            error = "Kann den Teil " + inQuotes(record.name) + " nicht anlegen: " + ec.message();
+            ok = false;
+            break;
+        }
+        parts.push_back(record);
+    }
+    std::fclose(in);
+    packageDigest = sha256Finish(whole);
+    return ok;
+}
+
+bool isEmptyFolder(const fs::path& path)
+{
+    std::error_code ec;
+    return fs::is_directory(path, ec) && fs::is_empty(path, ec) && !ec;
+}
+
+} // namespace
+
+std::string partFileNameFor(std::string_view version, std::size_t number, std::size_t count,
+                            std::string_view digest)
+{
+    std::string safe;
+    for (char c : version) {
+        if (safe.size() >= 40)
+            break;
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                     c == '-' || c == '_' || (c == '.' && !safe.empty());
+        safe += plain ? c : '_';
+    }
+    if (safe.empty())
+        safe = "v";
+    int width = 4;
+    for (std::size_t rest = count / 10000; rest > 0; rest /= 10)
+        ++width;
+    char numberText[32];
+    std::snprintf(numberText, sizeof numberText, "%0*zu", width, number);
+    return "launcher-" + safe + "-" + numberText + "-" + std::string(digest.substr(0, 12)) + ".bin";
+}
+
+bool buildTree(const BuildOptions& options, BuildSummary& summary, std::string& error, std::FILE* log)
+{
+    std::error_code ec;
+    fs::path payload = fs::absolute(options.payloadDir, ec);
+    fs::path out = fs::absolute(options.outDir, ec).lexically_normal();
+    if (out.has_filename() == false)
+        out = out.parent_path();
+    if (!fs::is_directory(payload, ec)) {
+        error = "Der Nutzlastordner " + inQuotes(options.payloadDir) + " ist kein Ordner";
+        return false;
+    }
+    std::string problem = versionProblem(options.version);
+    if (!problem.empty()) {
+        error = "Die Version " + inQuotes(options.version) + " " + problem;
+        return false;
+    }
+    if (fs::exists(fs::symlink_status(out, ec)) && !isEmptyFolder(out)) {
+        error = "Der Zielordner " + inQuotes(options.outDir) + " ist nicht leer; orvan-publish schreibt nur in einen neuen oder leeren Ordner";
+        return false;
+    }
+    fs::path realPayload = fs::canonical(payload, ec);
+    fs::path realOut = fs::weakly_canonical(out, ec);
+    std::string payloadText = realPayload.string() + "/";
+    if ((realOut.string() + "/").compare(0, payloadText.size(), payloadText) == 0) {
+        error = "Der Zielordner liegt im Nutzlastordner";
+        return false;
+    }
+
+    std::vector<PayloadFile> files;
+    std::vector<std::string> problems;
+    collectPayload(realPayload, files, problems, log);
+    if (problems.empty())
+        checkPayload(files, problems);
+    if (!problems.empty()) {
+        error = joinLines(problems);
+        return false;
+    }
+
+    // Everything is made in a hidden sibling and renamed into place at the end, so a run that
+    // fails or is stopped never leaves a tree that looks complete.
+    fs::create_directories(out.parent_path(), ec);
+    std::string pattern = (out.parent_path() / ("." + out.filename().string() + ".tmp-XXXXXX")).string();
+    std::vector<char> patternBuffer(pattern.begin(), pattern.end());
+    patternBuffer.push_back('\0');
+    if (!::mkdtemp(patternBuffer.data())) {
+        error = "Kann neben dem Zielordner keinen Arbeitsordner anlegen: " + std::string(std::strerror(errno));
+        return false;
+    }
+    fs::path work(patternBuffer.data());
+    fs::path games = work / "games";
+    fs::path launcherFolder = games / fs::path(std::string(kManifestReference)).parent_path();
+    fs::create_directories(launcherFolder, ec);
+
+    std::vector<PartRecord> parts;
+    std::string packageDigest;
+    std::uint64_t packageSize = 0;
+    fs::path zipPath = work / "paket.zip";
+    bool ok = !ec;
+    if (!ok)
+        error = "Kann den Baum nicht anlegen: " + ec.message();
+    ok = ok && writeZip(files, zipPath, options.progressThreshold, log, error);
+    ok = ok && splitPackage(zipPath, launcherFolder, options, parts, packageDigest, packageSize, error);
+    if (ok) {
+        fs::remove(zipPath, ec);
+        nlohmann::ordered_json manifest;
+        manifest["version"] = options.version;
+        manifest["paket"]["sha256"] = packageDigest;
+        manifest["paket"]["teile"] = nlohmann::ordered_json::array();
+        for (const PartRecord& part : parts)
+            manifest["paket"]["teile"].push_back({{"url", part.name}, {"sha256", part.digest}});
+        nlohmann::ordered_json catalog;
+        catalog["launcher"]["update"] = std::string(kManifestReference);
+        // Pure ASCII documents: the platform's web call decodes a body without a charset as
+        // ISO-8859-1, which would spoil a version outside ASCII.
+        ok = writeText(games / std::string(kManifestReference), manifest.dump(2, ' ', true) + "\n", error) &&
+             writeText(games / std::string(kCatalogName), catalog.dump(2, ' ', true) + "\n", error);
+    }
+    if (ok) {
+        fs::permissions(work, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                  fs::perms::others_read | fs::perms::others_exec, ec);
+        fs::rename(work, out, ec);
+        if (ec) {
+            error = "Kann den Baum nicht nach " + inQuotes(options.outDir) + " legen: " + ec.message();
+            ok = false;
+        }
+    }
+    if (!ok) {
+        fs::remove_all(work, ec);
+        return false;
+    }
+    summary.payloadFiles = files.size();
+    summary.packageSize = packageSize;
+    summary.partCount = parts.size();
+    return true;
+}

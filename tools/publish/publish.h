@@ -1,0 +1,141 @@
+// orvan-publish: writes a release tree for the distribution server and checks served or written
+// trees against what the installer demands of them. Everything here runs on the Linux host.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// ---- Names and limits the installer fixes ----
+
+inline constexpr std::string_view kCatalogName = "katalog.json";
+inline constexpr std::string_view kPayloadPrefix = "Inhalt/";
+inline constexpr std::string_view kLauncherName = "ORVAN Launcher.exe";
+inline constexpr std::string_view kUninstallerName = "ORVAN Deinstallieren.exe";
+inline constexpr std::string_view kPackageFileName = "launcher.zip";
+
+// Where build puts the manifest, relative to "games/"; the catalog names it by this reference.
+inline constexpr std::string_view kManifestReference = "launcher/update.json";
+
+inline constexpr std::uint64_t kDefaultPartSize = 8ull << 20;
+// The installer reads each part whole into one .NET byte array before appending it; far below
+// that array's limit, and a size no publisher needs.
+inline constexpr std::uint64_t kMaxPartSize = 1ull << 30;
+// Payloads at least this large get a progress line while they are packed.
+inline constexpr std::uint64_t kProgressThreshold = 64ull << 20;
+
+// ---- Rules shared by build and verify (rules.cpp) ----
+// Each *Problem function returns an empty text when the input is fine, otherwise one German
+// sentence fragment saying what is wrong.
+
+bool isValidUtf8(std::string_view text);
+bool isDigestText(std::string_view text);
+// One path component as Windows would have to create it.
+std::string windowsNameProblem(std::string_view name);
+// The manifest's version: it names a temporary folder that the installer later deletes.
+std::string versionProblem(std::string_view version);
+// The path of a payload file below the install folder, "/"-separated as in the zip.
+std::string payloadPathProblem(std::string_view relative);
+// The file name of a part's local copy: the text of its url after the last "/" or "\".
+std::string_view partFileName(std::string_view url);
+std::string partFileNameProblem(std::string_view url);
+// "8M", "64K", "1G", "4096"; false for zero, junk, or more than kMaxPartSize.
+bool parsePartSize(std::string_view text, std::uint64_t& size);
+// "https://HOST[:PORT]/games/", the installer's own rule for its base URL.
+bool isInstallerBaseUrl(std::string_view url);
+
+// ---- URI references (uri.cpp) ----
+
+struct UriParts {
+    bool hasScheme = false;
+    std::string scheme;
+    bool hasAuthority = false;
+    std::string authority;
+    std::string path;
+    bool hasQuery = false;
+    std::string query;
+    bool hasFragment = false;
+    std::string fragment;
+};
+
+UriParts splitUri(std::string_view text);
+std::string joinUri(const UriParts& parts);
+std::string removeDotSegments(std::string_view path);
+// Strict resolution of a reference against an absolute base URI.
+std::string resolveReference(std::string_view base, std::string_view reference);
+// The escaped form a request needs: spaces, controls, bytes outside ASCII and a "%" that starts
+// no escape are percent-encoded, everything else is left as written.
+std::string escapeUri(std::string_view uri);
+std::string percentDecode(std::string_view text);
+
+// ---- SHA-256 through libcrypto (digest.cpp) ----
+
+struct Sha256;
+Sha256* sha256Begin();
+void sha256Add(Sha256* state, const void* data, std::size_t size);
+// Ends and frees the state; lower-case hex.
+std::string sha256Finish(Sha256* state);
+// Digest of a file; empty text when it cannot be read (error filled in).
+std::string sha256File(const std::string& path, std::string& error);
+
+// ---- HTTP(S) through libcurl (fetch.cpp) ----
+
+struct FetchResult {
+    bool ok = false;          // a response came (whatever its status)
+    long status = 0;
+    std::string contentType;
+    std::string error;        // transport failure when !ok
+};
+
+// Body into memory (toFile empty) or into the file toFile. caFile may be empty.
+FetchResult fetchUrl(const std::string& url, const std::string& caFile, std::string* body,
+                     const std::string& toFile);
+
+// ---- The two commands ----
+
+struct BuildOptions {
+    std::string payloadDir;
+    std::string version;
+    std::string outDir;
+    std::uint64_t partSize = kDefaultPartSize;
+    std::uint64_t progressThreshold = kProgressThreshold;
+};
+
+struct BuildSummary {
+    std::size_t payloadFiles = 0;
+    std::uint64_t packageSize = 0;
+    std::size_t partCount = 0;
+};
+
+// Writes the tree; on failure returns false with error set (one problem a line) and leaves no
+// tree behind. Progress lines and notes go to log (may be null).
+bool buildTree(const BuildOptions& options, BuildSummary& summary, std::string& error,
+               std::FILE* log);
+
+// The file name build gives part number (counted from 1) of count: safe on Windows and on any
+// server whatever the version holds, and new for new bytes so that caches never serve old ones.
+std::string partFileNameFor(std::string_view version, std::size_t number, std::size_t count,
+                            std::string_view digest);
+
+struct VerifyOptions {
+    std::string target;   // a tree folder or the base URL of a server
+    std::string caFile;   // extra trust for a served tree
+    std::string baseUrl;  // for a tree on disk: the base URL it will be served under
+};
+
+struct VerifyReport {
+    std::vector<std::string> problems; // each one a reason the installer would fail
+    std::vector<std::string> notes;    // worth knowing, harmless to the installer
+    std::string version;
+    std::size_t partCount = 0;
+    std::uint64_t packageSize = 0;
+    std::size_t payloadFiles = 0;
+    bool hasUninstaller = false;
+};
+
+void verifyTree(const VerifyOptions& options, VerifyReport& report);
+
+// The command line: 0 done/clean, 1 failed/problems found, 2 bad arguments.
+int runPublishCommand(int argc, char** argv, std::FILE* out, std::FILE* err);

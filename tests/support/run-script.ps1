@@ -45,4 +45,6 @@ function New-Object {
     Microsoft.PowerShell.Utility\New-Object @PSBoundParameters
 }
 
-& $Script
+# Windows PowerShell writes its error reports as plain text; so does this run.
+if ($PSStyle) { $PSStyle.OutputRendering = 'PlainText' }
+& (Convert-Path -LiteralPath $Script)

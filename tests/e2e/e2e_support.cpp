@@ -298,13 +298,13 @@ bool captureClient(Shot& shot, const fs::path& png)
     fs::path raw = fs::temp_directory_path() / ("orvan-e2e-shot-" + std::to_string(::getpid()) + ".rgb");
     std::string crop = std::to_string(kClientWidth) + "x" + std::to_string(kClientHeight) + "+" +
                        std::to_string(kClientLeft) + "+" + std::to_string(kClientTop);
-    std::vector<std::string> command = {"import", "-silent", "-window", "root", "-crop", crop, "+repage", "-depth", "8"};
-    if (!png.empty()) {
-        command.push_back("-write");
-        command.push_back(png.string());
-    }
-    command.push_back("rgb:" + raw.string());
+    std::vector<std::string> command = {"import", "-silent", "-window", "root", "-crop", crop, "+repage", "-depth", "8",
+                                        "rgb:" + raw.string()};
     bool ok = runProgram(command) == 0;
+    if (ok && !png.empty()) { // import writes one file; the picture is made from the same bytes
+        ok = runProgram({"convert", "-size", std::to_string(kClientWidth) + "x" + std::to_string(kClientHeight),
+                         "-depth", "8", "rgb:" + raw.string(), png.string()}) == 0;
+    }
     std::string bytes = readText(raw);
     fs::remove(raw);
     shot.rgb.assign(bytes.begin(), bytes.end());

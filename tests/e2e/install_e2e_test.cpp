@@ -78,7 +78,7 @@ struct Installation : ::testing::Test {
 
     void expectScreen(Screen wanted, int timeoutMs)
     {
-        fs::path picture = run.root / (std::string("timeout-") + screenName(wanted) + ".png");
+        fs::path picture = work / (run.name + "-timeout-" + screenName(wanted) + ".png");
         ASSERT_TRUE(waitForScreen(wanted, timeoutMs, shot, picture))
             << "waited " << timeoutMs << " ms for " << screenName(wanted) << ", the screen shows "
             << screenName(classify(shot)) << " (" << picture << ")\nscript output:\n" << scriptOutput();

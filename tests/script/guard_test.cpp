@@ -1,0 +1,169 @@
+// What the script refuses or takes care of beyond the plain steps: texts outside ASCII, entries
+// leading out of the install folder, unusable versions, a manifest over plain http, a package
+// without the launcher, and timestamps past 2038.
+#include "script_harness.h"
+
+namespace {
+
+bool hasReplacementCharacter(const ScriptRun& result)
+{
+    return joined(result.lines).find("\\uFFFD") != std::string::npos;
+}
+
+std::vector<std::string> failedAfterManifest(const std::string& error)
+{
+    return {statusLine("Verbinde mit 127.0.0.1"), progressLine(3), errorLine(error)};
+}
+
+} // namespace
+
+class NonAsciiText : public ScriptTest {};
+
+TEST_F(NonAsciiText, ProfileAndVersionArriveIntactInStatusDoneAndRegistration)
+{
+    publishDefault("2.0-\xC3\xA4");
+    Machine machine("J\xC3\xBCrgen");
+
+    ScriptRun result = run(machine);
+
+    EXPECT_EQ(joined(result.lines), joined(successLines("2.0-\xC3\xA4", 1, true, machine.launcher()))) << result.raw;
+    EXPECT_NE(joined(result.lines).find("J\\u00FCrgen"), std::string::npos);
+    EXPECT_NE(joined(result.lines).find("2.0-\\u00E4"), std::string::npos);
+    EXPECT_FALSE(hasReplacementCharacter(result));
+    EXPECT_EQ(machine.uninstallerCalls(), "[/registrieren][/version][2.0-\xC3\xA4]\n");
+}
+
+TEST_F(NonAsciiText, PlatformMessageWithTheProfilePathArrivesIntact)
+{
+    // A part stored as launcher.zip collides with the open package file; the platform's message
+    // names the path below the profile.
+    publishDefault("2.0-\xC3\xA4");
+    nlohmann::json document = manifest();
+    fs::path folder = manifestPath(tree()).parent_path();
+    fs::rename(partPaths(tree())[0], folder / "launcher.zip");
+    document["paket"]["teile"][0]["url"] = "launcher.zip";
+    setManifest(document);
+    Machine machine("J\xC3\xBCrgen");
+
+    ScriptRun result = run(machine, {}, "TEMP=" + shellQuote((machine.profile / "Temp").string()));
+
+    ASSERT_FALSE(result.lines.empty()) << result.raw;
+    EXPECT_EQ(result.lines.back().rfind("ERROR \"", 0), 0u) << result.raw;
+    EXPECT_NE(result.lines.back().find("J\\u00FCrgen"), std::string::npos) << result.lines.back();
+    EXPECT_FALSE(hasReplacementCharacter(result)) << result.raw;
+}
+
+// Entries leading out of the install folder, each with the launcher beside it.
+class EntryOutsideInstallFolder : public ScriptTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(EntryOutsideInstallFolder, RefusedBeforeAnythingIsExtracted)
+{
+    publishDefault();
+    pythonZip(scratch() / "paket.zip", {{"Inhalt/ORVAN Launcher.exe", "MZ"}, {GetParam(), "boese"}, {"Inhalt/z.txt", "z"}});
+    republish(tree(), scratch() / "paket.zip");
+    Machine machine;
+    fs::path sibling = machine.profile / "ORVAN Launcher-x";
+
+    ScriptRun result = run(machine);
+
+    ASSERT_FALSE(result.lines.empty()) << result.raw;
+    EXPECT_EQ(result.lines.back(),
+              errorLine(std::string("Das Paket enthaelt einen Pfad ausserhalb des Installationsordners: ") + GetParam()))
+        << result.raw;
+    EXPECT_FALSE(fs::exists(machine.installDir()));
+    EXPECT_FALSE(fs::exists(machine.shortcut()));
+    // Nothing landed anywhere else in the machine's folder either.
+    std::size_t files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(machine.root.path))
+        files += entry.is_regular_file() && readFile(entry.path()) == "boese";
+    EXPECT_EQ(files, 0u);
+    EXPECT_FALSE(fs::exists(sibling));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, EntryOutsideInstallFolder,
+                         ::testing::Values("Inhalt/../boese.txt", "Inhalt/../ORVAN Launcher-x/boese.txt",
+                                           "Inhalt/unter/../../boese.txt", "Inhalt/unter\\..\\..\\boese.txt",
+                                           "Inhalt//boese.txt", "Inhalt/C:/boese.txt"));
+
+class UnusableVersion : public ScriptTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(UnusableVersion, EndsTheRunBeforeAnyFolderIsMadeOrDeleted)
+{
+    publishDefault();
+    nlohmann::json document = manifest();
+    if (std::string(GetParam()) == "<none>")
+        document.erase("version");
+    else
+        document["version"] = GetParam();
+    setManifest(document);
+    Machine machine;
+    // A version leading out of TEMP would have its folder deleted after the extraction.
+    writeFile(machine.root.path / "x" / "behalten.txt", "bleibt");
+
+    ScriptRun result = run(machine);
+
+    EXPECT_EQ(joined(result.lines), joined(failedAfterManifest("Die Version im Update-Manifest taugt nicht als Ordnername.")))
+        << result.raw;
+    EXPECT_TRUE(machine.tempEntries().empty());
+    EXPECT_EQ(readFile(machine.root.path / "x" / "behalten.txt"), "bleibt");
+    EXPECT_FALSE(fs::exists(machine.installDir()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, UnusableVersion,
+                         ::testing::Values("<none>", "", "..", "../../x", "1.0\\..\\..\\x", "1:0", "1.0|x", "1.0*", "2.0\n3",
+                                           "1.0."));
+
+class Guards : public ScriptTest {};
+
+TEST_F(Guards, ManifestOverPlainHttpIsRefused)
+{
+    publishDefault();
+    std::string url = "http://127.0.0.1:" + std::to_string(port()) + "/games/launcher/update.json";
+    setCatalogText(R"({"launcher": {"update": ")" + url + R"("}})");
+    Machine machine;
+
+    ScriptRun result = run(machine);
+
+    EXPECT_EQ(joined(result.lines),
+              joined(failedAfterManifest("Das Update-Manifest muss ueber https geladen werden, nicht von " + url)))
+        << result.raw;
+    EXPECT_EQ(accessLog().find("update.json"), std::string::npos);
+    EXPECT_TRUE(machine.tempEntries().empty());
+}
+
+TEST_F(Guards, PackageWithoutLauncherMakesNoShortcutAndNoRegistration)
+{
+    publishDefault();
+    pythonZip(scratch() / "paket.zip",
+              {{"Inhalt/ORVAN Deinstallieren.exe", readFile(payload() / "ORVAN Deinstallieren.exe"), "deflate", false, 0755},
+               {"Inhalt/daten/a.txt", "a"}});
+    republish(tree(), scratch() / "paket.zip");
+    Machine machine;
+
+    ScriptRun result = run(machine);
+
+    std::vector<std::string> expected = {statusLine("Verbinde mit 127.0.0.1"), progressLine(3),
+                                         statusLine("ORVAN Launcher 1.2.3 wird geladen"), progressLine(6),
+                                         statusLine("Lade Teil 1 / 1"), progressLine(70),
+                                         statusLine("Pruefe Paket"), progressLine(74),
+                                         statusLine("Entpacke Dateien"), progressLine(80),
+                                         errorLine("Das Paket enthaelt kein \"ORVAN Launcher.exe\" - bitte spaeter nochmal versuchen.")};
+    EXPECT_EQ(joined(result.lines), joined(expected)) << result.raw;
+    EXPECT_FALSE(fs::exists(machine.shortcut()));
+    EXPECT_EQ(machine.uninstallerCalls(), "");
+    EXPECT_TRUE(fs::exists(machine.installDir() / "ORVAN Deinstallieren.exe"));
+}
+
+TEST_F(Guards, TimestampPast2038StillInstalls)
+{
+    publishDefault();
+    Machine machine;
+
+    // Get-Date as Windows PowerShell formats it in a German culture, in the year 2039.
+    ScriptRun result = run(machine, {}, {},
+                           "function Get-Date { '2200000000' + [Globalization.CultureInfo]::CurrentCulture."
+                           "NumberFormat.NumberDecimalSeparator + '6' }");
+
+    EXPECT_EQ(joined(result.lines), joined(successLines("1.2.3", 1, true, machine.launcher()))) << result.raw;
+    EXPECT_NE(accessLog().find("GET /games/katalog.json?t=2200000001 "), std::string::npos) << accessLog();
+}

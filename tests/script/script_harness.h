@@ -1,0 +1,99 @@
+// Runs the built installation script with pwsh against nginx on loopback, in a throw-away user
+// profile, and reads its output the way the installer does (through orvan-trace).
+#pragma once
+
+#include "https_server.h"
+#include "publish_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+// A user's machine for one run: USERPROFILE (also HOME, so the desktop is its "Desktop"
+// folder) and TEMP, below a folder of their own.
+struct Machine {
+    explicit Machine(const std::string& profileName = "nutzer");
+    TempDir root;
+    fs::path profile;
+    fs::path desktop;
+    fs::path temp;
+
+    fs::path installDir() const { return profile / "ORVAN Launcher"; }
+    fs::path launcher() const { return installDir() / "ORVAN Launcher.exe"; }
+    fs::path shortcut() const { return desktop / "ORVAN Launcher.lnk"; }
+    // What the recording uninstaller wrote, one line per call; empty when it never ran.
+    std::string uninstallerCalls() const { return readFile(profile / "uninstaller-calls.txt"); }
+    // Names of the folders and files directly in TEMP.
+    std::vector<std::string> tempEntries() const;
+};
+
+struct ScriptRun {
+    std::vector<std::string> lines; // orvan-trace's lines: PROGRESS 3, STATUS "...", ...
+    std::string raw;                // the script's bytes as the installer's pipe would carry them
+    int status = -1;
+};
+
+// The lines orvan-trace prints for the message a line of the script would post.
+std::string statusLine(const std::string& utf8);
+std::string progressLine(int percent);
+std::string doneLine(const fs::path& launcher);
+std::string errorLine(const std::string& utf8);
+// The whole trace of a successful run over `parts` parts.
+std::vector<std::string> successLines(const std::string& version, int parts, bool registration,
+                                      const fs::path& launcher);
+// Progress of part i of n: 6 + 64 i / n, to the nearest integer, halves to the even one.
+int partProgress(int i, int n);
+std::string joined(const std::vector<std::string>& lines);
+
+// A payload as the packager gets it: the launcher, subfolders, a UTF-8 name, and optionally the
+// recording uninstaller (a shell script that appends its arguments to uninstaller-calls.txt in
+// the profile).
+void makeInstallPayload(const fs::path& folder, bool withUninstaller = true);
+// Files below a folder, relative path -> bytes.
+std::map<std::string, std::string> filesBelow(const fs::path& folder);
+
+// Writes a package of the given bytes as parts cut at the given offsets (ascending, inside the
+// package) and a manifest that lists them with their digests.
+void cutPackage(const fs::path& tree, const fs::path& zip, const std::vector<std::size_t>& cuts);
+
+// One nginx and one cut-connection server per test program, started by the first test.
+class ScriptTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+    void SetUp() override;
+
+    // Served folder "/" and the base URL the script copy is built for.
+    static fs::path www();
+    static std::string origin(const std::string& host = "127.0.0.1");
+    static std::string baseUrl() { return origin() + "/games/"; }
+    static int port();
+    // The built script with the test server's base URL in place of the build's one.
+    static fs::path script();
+    // The same script for a base URL on a port nothing listens on.
+    static fs::path unreachableScript();
+    // The access log of the server: one line per request below /games/ and /teile/.
+    static std::string accessLog();
+    // Where the cut-connection server answers, and the file it serves.
+    static std::string cutUrl();
+    static fs::path cutFile();
+
+    // Replaces whatever is served with a tree built by orvan-publish from payload.
+    void publish(const fs::path& payload, const std::string& version = "1.2.3", const std::string& partSize = "8M");
+    void publishDefault(const std::string& version = "1.2.3", bool withUninstaller = true);
+    fs::path tree() const { return www(); }
+    nlohmann::json manifest() const { return readJson(manifestPath(tree())); }
+    void setManifest(const nlohmann::json& document) { writeJson(manifestPath(tree()), document); }
+    void setCatalogText(const std::string& text) { writeFile(catalogPath(tree()), text); }
+    fs::path payload() const { return scratch_.path / "payload"; }
+    fs::path scratch() const { return scratch_.path; }
+
+    // Runs the script once in the machine; extraEnvironment leads the command ("A=b").
+    ScriptRun run(const Machine& machine, const fs::path& scriptFile = {}, const std::string& extraEnvironment = {},
+                  const std::string& wrapper = {});
+
+private:
+    TempDir scratch_;
+};

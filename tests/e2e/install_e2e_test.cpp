@@ -73,7 +73,7 @@ struct Installation : ::testing::Test {
         std::string why;
         ASSERT_TRUE(prepareRun(run, name, server.certificate, why)) << why;
         ASSERT_TRUE(startInstaller(run, why)) << why;
-        expectScreen(Screen::Ready, kToReady);
+        ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Ready, kToReady));
     }
 
     void expectScreen(Screen wanted, int timeoutMs)
@@ -117,11 +117,11 @@ std::string windowsLower(std::string text)
 
 TEST_F(Installation, InstallsAndTheStartButtonOpensTheInstalledLauncher)
 {
-    publishAndServe("2.4.0", "64K");
-    startAtReady("erfolg");
+    ASSERT_NO_FATAL_FAILURE(publishAndServe("2.4.0", "64K"));
+    ASSERT_NO_FATAL_FAILURE(startAtReady("erfolg"));
     pressButton();
-    expectScreen(Screen::Installing, kToInstalling);
-    expectScreen(Screen::Finished, kToOutcome);
+    ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Installing, kToInstalling));
+    ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Finished, kToOutcome));
 
     for (const char* file : {"ORVAN Launcher.exe", "ORVAN Deinstallieren.exe", "daten/spiel.cfg"})
         EXPECT_EQ(readText(installFolder() / file), readText(payload / file)) << file;
@@ -150,13 +150,13 @@ TEST_F(Installation, InstallsAndTheStartButtonOpensTheInstalledLauncher)
 
 TEST_F(Installation, FailsWhileTheServerIsDownAndARetryInstalls)
 {
-    publishAndServe("2.5.0", "");
+    ASSERT_NO_FATAL_FAILURE(publishAndServe("2.5.0", ""));
     stopHttpsServer(server); // the certificate stays for the second start
-    startAtReady("nochmal");
+    ASSERT_NO_FATAL_FAILURE(startAtReady("nochmal"));
     int readyLabel = labelWidth(shot);
 
     pressButton();
-    expectScreen(Screen::Failed, kToOutcome);
+    ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Failed, kToOutcome));
     // "NOCHMAL VERSUCHEN" is five characters longer than "INSTALLIEREN".
     EXPECT_GT(labelWidth(shot), readyLabel + 25) << "ready " << readyLabel;
     EXPECT_NE(scriptOutput().find("\n@ERR "), std::string::npos) << scriptOutput();
@@ -164,15 +164,15 @@ TEST_F(Installation, FailsWhileTheServerIsDownAndARetryInstalls)
 
     ASSERT_TRUE(startHttpsServer(server, serverDir(), serverPort())) << server.error;
     pressButton();
-    expectScreen(Screen::Installing, kToInstalling);
-    expectScreen(Screen::Finished, kToOutcome);
+    ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Installing, kToInstalling));
+    ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Finished, kToOutcome));
     EXPECT_EQ(readText(installFolder() / "ORVAN Launcher.exe"), readText(payload / "ORVAN Launcher.exe"));
     EXPECT_EQ(readText(uninstallerRecord), "/registrieren\n/version\n2.5.0\n");
 }
 
 TEST_F(Installation, WrongPartDigestFailsAndInstallsNothing)
 {
-    publishAndServe("2.6.0", "16K");
+    ASSERT_NO_FATAL_FAILURE(publishAndServe("2.6.0", "16K"));
     fs::path manifestFile = tree() / "games" / "launcher" / "update.json";
     nlohmann::ordered_json manifest = nlohmann::ordered_json::parse(readText(manifestFile));
     ASSERT_GE(manifest["paket"]["teile"].size(), 2u);
@@ -181,27 +181,27 @@ TEST_F(Installation, WrongPartDigestFailsAndInstallsNothing)
     manifest["paket"]["teile"][1]["sha256"] = digest;
     std::ofstream(manifestFile, std::ios::trunc) << manifest.dump(2);
 
-    startAtReady("pruefsumme");
+    ASSERT_NO_FATAL_FAILURE(startAtReady("pruefsumme"));
     pressButton();
-    expectScreen(Screen::Failed, kToOutcome);
+    ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Failed, kToOutcome));
     EXPECT_NE(scriptOutput().find("\n@ERR Pruefsumme falsch: Teil 2\n"), std::string::npos) << scriptOutput();
     EXPECT_FALSE(fs::exists(installFolder())) << "nothing unpacked";
     EXPECT_FALSE(fs::exists(shortcut()));
     EXPECT_FALSE(fs::exists(uninstallerRecord));
 
     pressButton(); // a retry, not a start: the same wrong part fails again
-    expectScreen(Screen::Installing, kToInstalling);
-    expectScreen(Screen::Failed, kToOutcome);
+    ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Installing, kToInstalling));
+    ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Failed, kToOutcome));
     EXPECT_FALSE(fs::exists(run.launcherRecord)) << "nothing launched";
 }
 
 TEST_F(Installation, ClosingTheWindowWhileInstallingEndsTheInstallerAtOnce)
 {
     // Slow parts keep the installation running for half a minute.
-    publishAndServe("2.7.0", "1M", 8u << 20, "location /games/launcher/ { limit_rate 256k; }");
-    startAtReady("schliessen");
+    ASSERT_NO_FATAL_FAILURE(publishAndServe("2.7.0", "1M", 8u << 20, "location /games/launcher/ { limit_rate 256k; }"));
+    ASSERT_NO_FATAL_FAILURE(startAtReady("schliessen"));
     pressButton();
-    expectScreen(Screen::Installing, kToInstalling);
+    ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Installing, kToInstalling));
     std::this_thread::sleep_for(std::chrono::seconds(2));
     ASSERT_TRUE(captureClient(shot));
     ASSERT_EQ(classify(shot), Screen::Installing) << "the installation must still be running";

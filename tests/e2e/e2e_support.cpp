@@ -1,0 +1,430 @@
+#include "e2e_support.h"
+
+#include "app/palette.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace e2e {
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// The button, left/top inclusive, right/bottom exclusive, and where the heading is drawn.
+constexpr int kButtonLeft = 410, kButtonTop = 398, kButtonRight = 610, kButtonBottom = 434;
+constexpr int kHeadingLeft = 30, kHeadingTop = 118, kHeadingRight = 460, kHeadingBottom = 154;
+
+constexpr std::uint32_t hex(Color color) // COLORREF 0x00BBGGRR to 0xRRGGBB
+{
+    return ((color & 0xFF) << 16) | (color & 0xFF00) | ((color >> 16) & 0xFF);
+}
+
+constexpr std::uint32_t kFaceBusy = 0x1A1A1A; // RGB(26, 26, 26)
+
+std::string env(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::string wineLoader()
+{
+    for (const char* candidate : {"/usr/lib/wine/wine64", "/usr/bin/wine64", "/usr/bin/wine"})
+        if (::access(candidate, X_OK) == 0)
+            return candidate;
+    return "wine64";
+}
+
+void sleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+int elapsedMs(Clock::time_point since)
+{
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+bool windowShown()
+{
+    fs::path found = fs::temp_directory_path() / ("orvan-e2e-search-" + std::to_string(::getpid()));
+    int status = runProgram({"xdotool", "search", "--onlyvisible", "--name", "^ORVAN Launcher // Installation$"}, found);
+    bool shown = status == 0 && !readText(found).empty();
+    fs::remove(found);
+    return shown;
+}
+
+} // namespace
+
+int serverPort()
+{
+    return ORVAN_E2E_PORT;
+}
+
+fs::path windowsBuild()
+{
+    return ORVAN_E2E_WINDOWS_BUILD;
+}
+
+fs::path publishProgram()
+{
+    return ORVAN_E2E_PUBLISH;
+}
+
+fs::path runScript()
+{
+    return ORVAN_E2E_RUN_SCRIPT;
+}
+
+fs::path builtScript()
+{
+    return windowsBuild() / "script" / "install.ps1";
+}
+
+fs::path pwshProgram()
+{
+    fs::path tool = fs::path(env("HOME")) / ".dotnet" / "tools" / "pwsh";
+    if (fs::exists(tool))
+        return tool;
+    for (const char* candidate : {"/usr/bin/pwsh", "/usr/local/bin/pwsh"})
+        if (fs::exists(candidate))
+            return candidate;
+    return {};
+}
+
+fs::path winePrefix()
+{
+    return env("WINEPREFIX");
+}
+
+std::string missingPieces()
+{
+    std::string missing;
+    auto need = [&](bool ok, const std::string& what) {
+        if (!ok)
+            missing += (missing.empty() ? "" : "; ") + what;
+    };
+    need(!winePrefix().empty() && fs::exists(winePrefix() / "drive_c"),
+         "no Wine prefix in WINEPREFIX (run under scripts/lib/wine-session.sh)");
+    need(!env("DISPLAY").empty(), "no X display in DISPLAY");
+    for (const char* file : {"orvan-setup.exe", "e2e/powershell.exe", "e2e/ORVAN Launcher.exe", "script/install.ps1"})
+        need(fs::exists(windowsBuild() / file), (windowsBuild() / file).string() + " missing (build preset windows-e2e)");
+    need(fs::exists(publishProgram()), publishProgram().string() + " missing");
+    need(fs::exists(runScript()), runScript().string() + " missing (the WScript.Shell stand-in runner)");
+    need(!pwshProgram().empty(), "pwsh not found");
+    return missing;
+}
+
+int runProgram(const std::vector<std::string>& argv, const fs::path& outputFile,
+               const std::vector<std::string>& environment)
+{
+    pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        int fd = outputFile.empty() ? ::open("/dev/null", O_WRONLY)
+                                    : ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        ::dup2(fd, 1);
+        ::dup2(fd, 2);
+        for (const std::string& entry : environment)
+            ::putenv(const_cast<char*>(entry.c_str()));
+        std::vector<char*> args;
+        for (const std::string& arg : argv)
+            args.push_back(const_cast<char*>(arg.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string readText(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream out;
+    out << file.rdbuf();
+    return out.str();
+}
+
+std::string windowsPath(const fs::path& linuxPath)
+{
+    std::string relative = fs::relative(linuxPath, winePrefix() / "drive_c").string();
+    std::string out = "C:\\";
+    for (char c : relative)
+        out += c == '/' ? '\\' : c;
+    return out;
+}
+
+bool prepareRun(InstallerRun& run, const std::string& name, const fs::path& certificate, std::string& why)
+{
+    why = missingPieces();
+    if (!why.empty())
+        return false;
+    run = InstallerRun{};
+    run.name = name;
+    run.root = winePrefix() / "drive_c" / "e2e" / name;
+    run.runFolder = run.root / "run";
+    run.home = run.root / "home";
+    run.launcherRecord = run.root / "launcher.txt";
+    run.certificate = certificate;
+    std::error_code ec;
+    fs::remove_all(run.root, ec);
+    fs::create_directories(run.runFolder);
+    fs::create_directories(run.home);
+    fs::copy_file(windowsBuild() / "orvan-setup.exe", run.runFolder / "orvan-setup.exe");
+    fs::copy_file(windowsBuild() / "e2e" / "powershell.exe", run.runFolder / "powershell.exe");
+    return true;
+}
+
+bool startInstaller(InstallerRun& run, std::string& why)
+{
+    std::string program = windowsPath(run.runFolder / "orvan-setup.exe");
+    std::string loader = wineLoader();
+    std::string record = windowsPath(run.launcherRecord);
+    run.pid = ::fork();
+    if (run.pid == 0) {
+        if (::chdir(run.runFolder.c_str()) != 0)
+            ::_exit(127);
+        ::setenv("ORVAN_RUN_SCRIPT", runScript().c_str(), 1);
+        ::setenv("ORVAN_PWSH", pwshProgram().c_str(), 1);
+        ::setenv("ORVAN_E2E_HOME", run.home.c_str(), 1);
+        ::setenv("ORVAN_E2E_CERT", run.certificate.c_str(), 1);
+        ::setenv("ORVAN_LAUNCHER_RECORD", record.c_str(), 1);
+        int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execl(loader.c_str(), loader.c_str(), program.c_str(), nullptr);
+        ::_exit(127);
+    }
+    auto start = Clock::now();
+    while (elapsedMs(start) < 20000) {
+        if (windowShown())
+            return true;
+        if (waitForExit(run, 0)) {
+            why = "the installer ended before its window was shown, exit " + std::to_string(run.exitStatus);
+            return false;
+        }
+        sleepMs(100);
+    }
+    why = "no installer window within 20 s";
+    return false;
+}
+
+bool waitForExit(InstallerRun& run, int timeoutMs)
+{
+    if (run.pid <= 0)
+        return true;
+    auto start = Clock::now();
+    for (;;) {
+        int status = 0;
+        if (::waitpid(run.pid, &status, WNOHANG) == run.pid) {
+            run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            run.pid = -1;
+            return true;
+        }
+        if (elapsedMs(start) >= timeoutMs)
+            return false;
+        sleepMs(20);
+    }
+}
+
+bool waitForScriptRuns(const InstallerRun& run, int timeoutMs)
+{
+    auto start = Clock::now();
+    for (;;) {
+        bool allDone = true;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(run.home / "Temp", ec)) {
+            fs::path file = entry.path();
+            if (file.extension() == ".log" && file.filename().string().rfind("orvan-relay-", 0) == 0) {
+                fs::path done = file;
+                done.replace_extension(".done");
+                allDone = allDone && fs::exists(done);
+            }
+        }
+        if (allDone)
+            return true;
+        if (elapsedMs(start) >= timeoutMs)
+            return false;
+        sleepMs(100);
+    }
+}
+
+void endRun(InstallerRun& run)
+{
+    if (run.pid > 0) {
+        ::kill(run.pid, SIGKILL);
+        ::waitpid(run.pid, nullptr, 0);
+        run.pid = -1;
+    }
+    waitForScriptRuns(run, 30000);
+}
+
+std::uint32_t Shot::at(int x, int y) const
+{
+    std::size_t i = (static_cast<std::size_t>(y) * kClientWidth + static_cast<std::size_t>(x)) * 3;
+    if (i + 2 >= rgb.size())
+        return 0xFFFFFFFF;
+    return (static_cast<std::uint32_t>(rgb[i]) << 16) | (static_cast<std::uint32_t>(rgb[i + 1]) << 8) | rgb[i + 2];
+}
+
+const char* screenName(Screen screen)
+{
+    switch (screen) {
+    case Screen::Ready: return "Ready";
+    case Screen::Installing: return "Installing";
+    case Screen::Failed: return "Failed";
+    case Screen::Finished: return "Finished";
+    default: return "unknown";
+    }
+}
+
+bool captureClient(Shot& shot, const fs::path& png)
+{
+    fs::path raw = fs::temp_directory_path() / ("orvan-e2e-shot-" + std::to_string(::getpid()) + ".rgb");
+    std::string crop = std::to_string(kClientWidth) + "x" + std::to_string(kClientHeight) + "+" +
+                       std::to_string(kClientLeft) + "+" + std::to_string(kClientTop);
+    std::vector<std::string> command = {"import", "-silent", "-window", "root", "-crop", crop, "+repage", "-depth", "8",
+                                        "rgb:" + raw.string()};
+    bool ok = runProgram(command) == 0;
+    if (ok && !png.empty()) { // import writes one file; the picture is made from the same bytes
+        ok = runProgram({"convert", "-size", std::to_string(kClientWidth) + "x" + std::to_string(kClientHeight),
+                         "-depth", "8", "rgb:" + raw.string(), png.string()}) == 0;
+    }
+    std::string bytes = readText(raw);
+    fs::remove(raw);
+    shot.rgb.assign(bytes.begin(), bytes.end());
+    return ok && shot.rgb.size() == static_cast<std::size_t>(kClientWidth) * kClientHeight * 3;
+}
+
+Screen classify(const Shot& shot)
+{
+    // The face away from the stripe (left 4 pixels) and the label (rows about 407 ... 425).
+    const int samples[][2] = {{425, 401}, {600, 401}, {600, 431}, {425, 431}};
+    std::uint32_t face = shot.at(samples[0][0], samples[0][1]);
+    for (const auto& sample : samples)
+        if (shot.at(sample[0], sample[1]) != face)
+            return Screen::Unknown;
+    auto headingPixels = [&](std::uint32_t color) {
+        int n = 0;
+        for (int y = kHeadingTop; y < kHeadingBottom; ++y)
+            for (int x = kHeadingLeft; x < kHeadingRight; ++x)
+                n += shot.at(x, y) == color;
+        return n;
+    };
+    constexpr int kSomeText = 20;
+    if (face == kFaceBusy)
+        return Screen::Installing;
+    if (face == hex(palette.colorSuccess))
+        return headingPixels(hex(palette.colorSuccess)) >= kSomeText ? Screen::Finished : Screen::Unknown;
+    if (face == hex(palette.colorAccentDark)) {
+        if (headingPixels(hex(palette.colorAccent)) >= kSomeText)
+            return Screen::Failed;
+        return headingPixels(hex(palette.colorText)) >= kSomeText ? Screen::Ready : Screen::Unknown;
+    }
+    return Screen::Unknown;
+}
+
+int labelWidth(const Shot& shot)
+{
+    std::uint32_t face = shot.at(600, 401);
+    int left = kButtonRight, right = kButtonLeft;
+    for (int y = kButtonTop + 2; y < kButtonBottom - 2; ++y)
+        for (int x = kButtonLeft + 6; x < kButtonRight - 2; ++x)
+            if (shot.at(x, y) != face) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+            }
+    return right >= left ? right - left + 1 : 0;
+}
+
+bool waitForScreen(Screen wanted, int timeoutMs, Shot& last, const fs::path& onTimeout)
+{
+    auto start = Clock::now();
+    for (;;) {
+        if (captureClient(last) && classify(last) == wanted)
+            return true;
+        if (elapsedMs(start) >= timeoutMs) {
+            if (!onTimeout.empty())
+                captureClient(last, onTimeout);
+            return false;
+        }
+        sleepMs(50);
+    }
+}
+
+void clickClient(int x, int y)
+{
+    runProgram({"xdotool", "mousemove", std::to_string(kClientLeft + x), std::to_string(kClientTop + y), "click", "1"});
+}
+
+void pressButton()
+{
+    clickClient((kButtonLeft + kButtonRight) / 2, (kButtonTop + kButtonBottom) / 2);
+}
+
+void closeWindow()
+{
+    // No window manager: the click on a spot without a control gives the window the keyboard,
+    // and Wine turns Alt+F4 into the system menu's Close, as Windows does.
+    clickClient(300, 80);
+    sleepMs(200);
+    runProgram({"xdotool", "key", "alt+F4"});
+}
+
+void makePayload(const fs::path& dir, const fs::path& uninstallerRecord, std::uint64_t fillBytes)
+{
+    fs::create_directories(dir / "daten");
+    fs::copy_file(windowsBuild() / "e2e" / "ORVAN Launcher.exe", dir / "ORVAN Launcher.exe",
+                  fs::copy_options::overwrite_existing);
+    fs::path uninstaller = dir / "ORVAN Deinstallieren.exe";
+    std::ofstream(uninstaller, std::ios::binary | std::ios::trunc)
+        << "#!/bin/sh\n"
+           "# Stands in for the uninstaller: records each argument on a line of its own.\n"
+           "printf '%s\\n' \"$@\" >'" << uninstallerRecord.string() << "'\n";
+    fs::permissions(uninstaller, fs::perms(0755));
+    std::ofstream(dir / "daten" / "spiel.cfg", std::ios::binary | std::ios::trunc) << "sprache=de\n";
+    if (fillBytes > 0) {
+        std::ofstream fill(dir / "daten" / "inhalt.bin", std::ios::binary | std::ios::trunc);
+        std::mt19937_64 random(7);
+        std::vector<std::uint64_t> block(1 << 16);
+        for (std::uint64_t written = 0; written < fillBytes;) {
+            for (auto& word : block)
+                word = random();
+            std::uint64_t n = std::min<std::uint64_t>(fillBytes - written, block.size() * sizeof(std::uint64_t));
+            fill.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(n));
+            written += n;
+        }
+    }
+}
+
+bool publishTree(const fs::path& payload, const std::string& version, const fs::path& tree,
+                 const std::string& partSize, std::string& why)
+{
+    fs::path log = tree.parent_path() / "publish.log";
+    std::vector<std::string> command = {publishProgram().string(), "build", payload.string(), "--version", version,
+                                        "--out", tree.string()};
+    if (!partSize.empty()) {
+        command.push_back("--part-size");
+        command.push_back(partSize);
+    }
+    int status = runProgram(command, log);
+    why = status == 0 ? "" : "orvan-publish build: " + readText(log);
+    return status == 0;
+}
+
+} // namespace e2e

@@ -26,6 +26,16 @@ wine_session_start() {
   # output going nowhere: started later by a test, they would inherit its pipes and keep them open.
   wineserver -p >/dev/null 2>&1
   wine64 wineboot -i >/dev/null 2>&1 </dev/null
+  # The desktop process, too: the first window of a test would start it, it would inherit that
+  # test's output and outlive the test by some 20 s, and CTest waits for the output to close.
+  wine64 explorer.exe /desktop >/dev/null 2>&1 </dev/null &
+  local pid
+  for i in $(seq 1 50); do
+    for pid in $(pgrep -u "$(id -u)" -f 'explorer.exe /desktop'); do
+      tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && return 0
+    done
+    sleep 0.1
+  done
 }
 
 wine_session_stop() {

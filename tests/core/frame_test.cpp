@@ -253,7 +253,8 @@ TEST(Frame, LogShowsTheLastSevenNewestBright)
         EXPECT_NE(op.x, 44) << "no log line while the log is empty";
 
     pushLogLine(state, L"eins");
-    const DrawOp* only = textAt(compose(state), 44, 228);
+    auto one = compose(state);
+    const DrawOp* only = textAt(one, 44, 228);
     ASSERT_NE(only, nullptr);
     EXPECT_EQ(only->color, palette.colorText);
     EXPECT_EQ(only->font, FontRole::Mono);

@@ -1,15 +1,84 @@
-#include "palette.h"
+#include "paint_win.h"
+
+#include "frame.h"
+#include "state.h"
 #include "window_win.h"
+
+namespace {
+
+HFONT fontFor(FontRole role)
+{
+    switch (role) {
+    case FontRole::Title: return fonts.fontTitle;
+    case FontRole::Heading: return fonts.fontHeading;
+    case FontRole::Mono: return fonts.fontMono;
+    case FontRole::Subtitle: return fonts.fontSubtitle;
+    case FontRole::Button: return fonts.fontButton;
+    }
+    return fonts.fontMono;
+}
+
+// Every fill has a brush of its own, created and deleted around it.
+void fillRect(HDC dc, const PixelRect& rect, Color color)
+{
+    RECT r = {rect.left, rect.top, rect.right, rect.bottom};
+    HBRUSH brush = CreateSolidBrush(color);
+    FillRect(dc, &r, brush);
+    DeleteObject(brush);
+}
+
+void drawText(HDC dc, const DrawOp& op)
+{
+    SelectObject(dc, fontFor(op.font));
+    SetTextColor(dc, op.color);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextCharacterExtra(dc, op.characterExtra);
+    TextOutW(dc, op.x, op.y, op.text.c_str(), static_cast<int>(op.text.size()));
+    SetTextCharacterExtra(dc, 0);
+}
+
+} // namespace
+
+void replayFrame(HDC dc, const std::vector<DrawOp>& frame)
+{
+    for (const DrawOp& op : frame) {
+        if (op.kind == DrawKind::Fill)
+            fillRect(dc, op.rect, op.color);
+        else
+            drawText(dc, op);
+    }
+}
+
+void renderFrame(HDC paintDc, int width, int height)
+{
+    HDC memoryDc = CreateCompatibleDC(paintDc);
+    // Compatible with the paint device context: a memory one starts with a 1 x 1 monochrome bitmap.
+    HBITMAP frameBitmap = CreateCompatibleBitmap(paintDc, width, height);
+    HGDIOBJ replaced = SelectObject(memoryDc, frameBitmap);
+
+    // The label is measured in the frame's own context, with the button font and no extra.
+    MeasureText measure = [memoryDc](FontRole role, std::wstring_view text) {
+        SelectObject(memoryDc, fontFor(role));
+        SetTextCharacterExtra(memoryDc, 0);
+        SIZE size = {};
+        GetTextExtentPoint32W(memoryDc, text.data(), static_cast<int>(text.size()), &size);
+        return static_cast<std::int32_t>(size.cx);
+    };
+    replayFrame(memoryDc, composeFrame(installerState, width, height, measure));
+
+    BitBlt(paintDc, 0, 0, width, height, memoryDc, 0, 0, SRCCOPY);
+    SelectObject(memoryDc, replaced);
+    DeleteObject(frameBitmap);
+    DeleteDC(memoryDc);
+}
 
 LRESULT onPaint(HWND window)
 {
     PAINTSTRUCT paint;
-    HDC dc = BeginPaint(window, &paint);
+    HDC paintDc = BeginPaint(window, &paint);
     RECT client;
     GetClientRect(window, &client);
-    HBRUSH brush = CreateSolidBrush(palette.colorBackground);
-    FillRect(dc, &client, brush);
-    DeleteObject(brush);
+    renderFrame(paintDc, client.right, client.bottom);
     EndPaint(window, &paint);
     return 0;
 }

@@ -26,6 +26,23 @@ wine_session_start() {
   # output going nowhere: started later by a test, they would inherit its pipes and keep them open.
   wineserver -p >/dev/null 2>&1
   wine64 wineboot -i >/dev/null 2>&1 </dev/null
+  # The desktop process, too: Wine starts it with a session's first window and ends it some 20 s
+  # after the last process using it has gone. Started by a test, it would inherit that test's
+  # output and CTest would wait for it. The keeper (built with the windows preset) holds the
+  # desktop for the whole session; without it, Wine's explorer stands in for a first test run.
+  local keeper=${ORVAN_DESKTOP_KEEPER:-build/windows/wine-desktop-keeper.exe}
+  if [ -f "$keeper" ]; then
+    wine64 "$keeper" >/dev/null 2>&1 </dev/null &
+  else
+    wine64 explorer.exe /desktop >/dev/null 2>&1 </dev/null &
+  fi
+  local pid
+  for i in $(seq 1 50); do
+    for pid in $(pgrep -u "$(id -u)" -f 'explorer.exe /desktop'); do
+      tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && return 0
+    done
+    sleep 0.1
+  done
 }
 
 wine_session_stop() {

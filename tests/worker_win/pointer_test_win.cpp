@@ -50,9 +50,16 @@ protected:
         settle();
     }
 
+    // The attempt a test started must be over before the process ends: under Wine a process
+    // that ends while its worker is inside CreateProcessW leaves the half-made child hanging for
+    // ever, holding the standard output that CTest waits on. Released, the stand-in exits at
+    // once and the worker reports the missing outcome.
     void TearDown() override
     {
         SetEvent(release);
+        if (installerState.busy) {
+            EXPECT_TRUE(pumpUntil([] { return !installerState.busy; }, 10000)) << "the attempt did not end";
+        }
         CloseHandle(release);
     }
 

@@ -1,0 +1,214 @@
+#include "frame.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Progress is not clamped, so a fill or highlight can lie billions of pixels to the right.
+// Coordinates beyond this limit are pulled in to it: the pixels inside any real window stay the
+// same, and neither our arithmetic nor the drawing layer's sees values near the 32-bit limit.
+constexpr std::int64_t kCoordinateLimit = std::int64_t{1} << 20;
+
+std::int32_t pulledIn(std::int64_t value)
+{
+    return static_cast<std::int32_t>(std::clamp(value, -kCoordinateLimit, kCoordinateLimit));
+}
+
+void fill(std::vector<DrawOp>& frame, Color color, std::int64_t left, std::int64_t top, std::int64_t right,
+          std::int64_t bottom)
+{
+    DrawOp op;
+    op.kind = DrawKind::Fill;
+    op.color = color;
+    op.rect = normalisedRect(left, top, right, bottom);
+    frame.push_back(std::move(op));
+}
+
+void text(std::vector<DrawOp>& frame, Color color, std::int32_t x, std::int32_t y, FontRole font,
+          std::int32_t characterExtra, std::wstring_view content)
+{
+    DrawOp op;
+    op.kind = DrawKind::Text;
+    op.color = color;
+    op.x = x;
+    op.y = y;
+    op.font = font;
+    op.characterExtra = characterExtra;
+    op.text = content;
+    frame.push_back(std::move(op));
+}
+
+struct ButtonLook {
+    Color face;
+    Color stripe;
+    Color label;
+    const wchar_t* text;
+};
+
+ButtonLook buttonLook(const InstallerState& state)
+{
+    if (state.done)
+        return {palette.colorSuccess, kColorStripeDone, kColorLabelDone, L"ORVAN LAUNCHER STARTEN"};
+    ButtonLook look{state.busy ? kColorButtonBusy : palette.colorAccentDark, kColorStripe,
+                    state.busy ? palette.colorTextFaint : kColorLabel,
+                    state.failed ? L"NOCHMAL VERSUCHEN" : L"INSTALLIEREN"};
+    return look;
+}
+
+void heading(std::vector<DrawOp>& frame, const InstallerState& state)
+{
+    Color color = palette.colorText;
+    const wchar_t* words = L"BEREIT ZUR INSTALLATION";
+    if (state.done) {
+        color = palette.colorSuccess;
+        words = L"INSTALLATION ABGESCHLOSSEN";
+    } else if (state.failed) {
+        color = palette.colorAccent;
+        words = L"FEHLER";
+    } else if (state.busy) {
+        words = L"INSTALLIERE ...";
+    }
+    text(frame, color, 30, 120, FontRole::Heading, 1, words);
+}
+
+void progressBar(std::vector<DrawOp>& frame, const InstallerState& state, std::int32_t width)
+{
+    std::int64_t right = std::int64_t{width} - 30;
+    fill(frame, kColorTrack, 30, 160, right, 176);
+    fill(frame, palette.colorBorder, 30, 160, right, 161);
+    fill(frame, palette.colorBorder, 30, 176, right, 177);
+
+    std::int64_t f = fillWidth(state.progress, width);
+    fill(frame, state.failed ? palette.colorAccentDark : palette.colorAccent, 30, 160, 30 + f, 176);
+
+    if (state.busy && !state.done) {
+        std::int64_t a = highlightOffset(state.animTick, f);
+        if (a + 50 < f + 30)
+            fill(frame, kColorHighlight, a + 30, 160, a + 50, 176);
+    }
+    text(frame, palette.colorTextDim, width - 74, 134, FontRole::Mono, 1, percentText(state.progress));
+}
+
+void logPanel(std::vector<DrawOp>& frame, const InstallerState& state, std::int32_t width)
+{
+    std::int64_t right = std::int64_t{width} - 30;
+    fill(frame, palette.colorLogPanel, 30, 218, right, 374);
+    fill(frame, palette.colorBorder, 30, 218, right, 219);
+    fill(frame, palette.colorBorder, 30, 374, right, 375);
+    fill(frame, palette.colorBorder, 30, 218, 31, 374);
+    fill(frame, palette.colorBorder, right - 1, 218, right, 374);
+    fill(frame, palette.colorAccentDeep, 30, 218, 33, 374);
+
+    std::size_t n = state.logLines.size();
+    std::size_t first = n > kShownLogLines ? n - kShownLogLines : 0;
+    for (std::size_t i = first; i < n; ++i) {
+        auto k = static_cast<std::int32_t>(i - first);
+        text(frame, i + 1 == n ? palette.colorText : palette.colorTextFaint, 44, 228 + 18 * k, FontRole::Mono, 0,
+             state.logLines[i]);
+    }
+}
+
+void button(std::vector<DrawOp>& frame, const InstallerState& state, const MeasureText& measure)
+{
+    const ButtonRect& r = buttonRectInForce(state);
+    ButtonLook look = buttonLook(state);
+    fill(frame, look.face, r.left, r.top, r.right, r.bottom);
+    fill(frame, look.stripe, r.left, r.top, std::int64_t{r.left} + 4, r.bottom);
+
+    // Measured without the character extra, as the label is placed before the extra is set.
+    std::int32_t cx = measure(FontRole::Button, look.text);
+    std::int64_t x = (std::int64_t{r.left} + r.right) / 2 - cx / 2 - 6;
+    std::int64_t y = (std::int64_t{r.top} + r.bottom) / 2 - 9;
+    text(frame, look.label, pulledIn(x), pulledIn(y), FontRole::Button, 2, look.text);
+}
+
+} // namespace
+
+std::int64_t segmentEnd(std::int32_t animTick, std::int32_t width)
+{
+    // In 64 bits: 6 x animTick leaves the 32-bit range after some 250 days of ticks.
+    return (std::int64_t{6} * animTick) % (std::int64_t{width} + 120);
+}
+
+std::int64_t fillWidth(std::int32_t progress, std::int32_t width)
+{
+    // |progress / 100 x (W - 60)| stays below 2^57 for any 32-bit inputs, so the truncation
+    // to 64 bits is always defined.
+    return static_cast<std::int64_t>(std::trunc(progress / 100.0 * (std::int64_t{width} - 60)));
+}
+
+std::int64_t highlightOffset(std::int32_t animTick, std::int64_t fill)
+{
+    std::int64_t d = fill + 1 > 0 ? fill + 1 : 1;
+    return (std::int64_t{7} * animTick) % d;
+}
+
+std::wstring percentText(std::int32_t progress)
+{
+    std::wstring digits = std::to_wstring(progress) + L"%";
+    if (digits.size() > kPercentTextCapacity - 1)
+        digits.resize(kPercentTextCapacity - 1);
+    return digits;
+}
+
+PixelRect normalisedRect(std::int64_t left, std::int64_t top, std::int64_t right, std::int64_t bottom)
+{
+    // A reversed rectangle means the columns right + 1 ... left (rows likewise).
+    if (right < left) {
+        std::int64_t from = right + 1;
+        right = left + 1;
+        left = from;
+    }
+    if (bottom < top) {
+        std::int64_t from = bottom + 1;
+        bottom = top + 1;
+        top = from;
+    }
+    return {pulledIn(left), pulledIn(top), pulledIn(right), pulledIn(bottom)};
+}
+
+void drawCornerBracket(std::vector<DrawOp>& frame, std::int32_t x, std::int32_t y, std::int32_t dx, std::int32_t dy)
+{
+    std::int64_t cx = std::int64_t{x} + 5 * dx;
+    std::int64_t cy = std::int64_t{y} + 5 * dy;
+    fill(frame, palette.colorAccentDark, x, y, std::int64_t{x} + 15 * dx, std::int64_t{y} + 1);
+    fill(frame, palette.colorAccentDark, x, y, std::int64_t{x} + 1, std::int64_t{y} + 15 * dy);
+    fill(frame, palette.colorAccent, cx - 2, cy - 2, cx + 2, cy + 2);
+}
+
+std::vector<DrawOp> composeFrame(const InstallerState& state, std::int32_t width, std::int32_t height,
+                                 const MeasureText& measure)
+{
+    std::vector<DrawOp> frame;
+    frame.reserve(170);
+
+    fill(frame, palette.colorBackground, 0, 0, width, height);
+    for (std::int32_t y = 92; y < height; y += 3)
+        fill(frame, palette.colorScanline, 0, y, width, y + 1);
+    fill(frame, palette.colorHeader, 0, 0, width, 92);
+    fill(frame, palette.colorAccentDark, 0, 0, width, 1);
+    fill(frame, palette.colorAccentDark, 0, 1, width, 2);
+    std::int64_t o = segmentEnd(state.animTick, width);
+    fill(frame, palette.colorAccent, o - 60, 0, o, 2);
+    fill(frame, palette.colorAccentDark, 28, 24, 32, 68);
+    fill(frame, palette.colorAccent, 28, 24, 32, 40);
+    text(frame, palette.colorText, 46, 22, FontRole::Title, 1, L"ORVAN LAUNCHER");
+    text(frame, palette.colorAccentDark, 48, 58, FontRole::Subtitle, 3, L"NORDALIS // INSTALLATION");
+    fill(frame, palette.colorBorder, 0, 91, width, 92);
+
+    heading(frame, state);
+    progressBar(frame, state, width);
+    text(frame, state.busy ? palette.colorAccent : palette.colorTextDim, 30, 190, FontRole::Mono, 1,
+         state.statusText);
+    logPanel(frame, state, width);
+    button(frame, state, measure);
+
+    std::int32_t right = width - 7;
+    std::int32_t bottom = height - 7;
+    drawCornerBracket(frame, 6, 6, +1, +1);
+    drawCornerBracket(frame, right, 6, -1, +1);
+    drawCornerBracket(frame, 6, bottom, +1, -1);
+    drawCornerBracket(frame, right, bottom, -1, -1);
+    return frame;
+}

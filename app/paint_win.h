@@ -1,0 +1,16 @@
+#pragma once
+// The window's picture: a frame composed from the installer state, painted off-screen and copied
+// to the window with one blit.
+
+#include "frame.h"
+
+#include <windows.h>
+
+#include <vector>
+
+// Carries out the fills and texts in order on the device context.
+void replayFrame(HDC dc, const std::vector<DrawOp>& frame);
+
+// Composes the current state's frame in a memory bitmap compatible with paintDc and copies it
+// to (0, 0) of paintDc; nothing of it is kept afterwards.
+void renderFrame(HDC paintDc, int width, int height);

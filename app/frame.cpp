@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cwchar>
 
 namespace {
 
@@ -120,7 +121,14 @@ void button(std::vector<DrawOp>& frame, const InstallerState& state, const Measu
     std::int32_t cx = measure(FontRole::Button, look.text);
     std::int64_t x = (std::int64_t{r.left} + r.right) / 2 - cx / 2 - 6;
     std::int64_t y = (std::int64_t{r.top} + r.bottom) / 2 - 9;
-    text(frame, look.label, pulledIn(x), pulledIn(y), FontRole::Button, 2, look.text);
+    // The extra of 2 pixels per character widens the label beyond its measured width; in Courier
+    // New "ORVAN LAUNCHER STARTEN" then runs 26 pixels past the button's right edge, where its
+    // dark letters vanish. A label that would leave the button is drawn without the extra: the
+    // origin above centres the unwidened label.
+    std::int32_t extra = 2;
+    if (x + cx + std::int64_t{extra} * static_cast<std::int64_t>(std::wcslen(look.text)) > r.right)
+        extra = 0;
+    text(frame, look.label, pulledIn(x), pulledIn(y), FontRole::Button, extra, look.text);
 }
 
 } // namespace

@@ -152,7 +152,8 @@ TEST(Frame, StateDependentChoices)
         EXPECT_EQ(text->text, label);
         EXPECT_EQ(text->color, c.labelColor);
         EXPECT_EQ(text->font, FontRole::Button);
-        EXPECT_EQ(text->characterExtra, 2);
+        // The start label does not fit with the extra (see the test below).
+        EXPECT_EQ(text->characterExtra, c.state.done ? 0 : 2);
     }
     // Finished with failed still set (it is never cleared by success): done decides.
     auto frame = compose(inState(false, true, true, 100));
@@ -170,6 +171,23 @@ TEST(Frame, ButtonLabelIsPlacedFromTheMeasuredWidth)
     });
     // (100 + 301) / 2 - 175 / 2 - 6 = 200 - 87 - 6; (300 + 341) / 2 - 9 = 311.
     EXPECT_NE(textAt(frame, 107, 311), nullptr);
+}
+
+TEST(Frame, ALabelThatWouldLeaveTheButtonLosesItsCharacterExtra)
+{
+    // Courier New bold at 14 pixels: 8 pixels a character. Widened by 2 per character the start
+    // label is 220 pixels on a 200-pixel button; without the extra it fits.
+    auto frame = compose(finished());
+    const DrawOp* label = textAt(frame, 504 - 88, 407);
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->characterExtra, 0);
+    EXPECT_LE(label->x + 8 * 22, 610);
+
+    frame = compose(inState(false, false, true, 40));
+    label = textAt(frame, 504 - 68, 407);
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text, L"NOCHMAL VERSUCHEN");
+    EXPECT_EQ(label->characterExtra, 2) << "170 pixels with the extra still fit";
 }
 
 TEST(Frame, ProgressFillAndPercentage)

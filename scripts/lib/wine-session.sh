@@ -26,6 +26,13 @@ wine_session_start() {
   # output going nowhere: started later by a test, they would inherit its pipes and keep them open.
   wineserver -p >/dev/null 2>&1
   wine64 wineboot -i >/dev/null 2>&1 </dev/null
+  # The window's faces are Windows fonts this machine lacks; Wine would fall back to a face of
+  # other widths. Liberation Mono has Courier New's metrics and Liberation Sans those of Arial,
+  # the nearest to Segoe UI, so texts measure and line up as they do on Windows.
+  wine64 reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Courier New' /d 'Liberation Mono' /f \
+    >/dev/null 2>&1 </dev/null
+  wine64 reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'Segoe UI' /d 'Liberation Sans' /f \
+    >/dev/null 2>&1 </dev/null
   # The desktop process, too: Wine starts it with a session's first window and ends it some 20 s
   # after the last process using it has gone. Started by a test, it would inherit that test's
   # output and CTest would wait for it. The keeper (built with the windows preset) holds the

@@ -175,7 +175,7 @@ void pythonZip(const fs::path& zip, const std::vector<ZipEntry>& entries)
     ASSERT_EQ(run.status, 0) << run.err;
 }
 
-void republish(const fs::path& tree, const fs::path& zip, std::size_t partSize)
+void cutPackage(const fs::path& tree, const fs::path& zip, const std::vector<std::size_t>& cuts)
 {
     fs::path folder = manifestPath(tree).parent_path();
     for (const fs::path& old : partPaths(tree))
@@ -183,14 +183,24 @@ void republish(const fs::path& tree, const fs::path& zip, std::size_t partSize)
     std::string bytes = readFile(zip);
     nlohmann::json manifest = readJson(manifestPath(tree));
     manifest["paket"]["teile"] = nlohmann::json::array();
-    std::size_t count = 0;
-    for (std::size_t at = 0; at < bytes.size(); at += partSize) {
-        std::string name = "stueck-" + std::to_string(++count) + ".bin";
-        writeFile(folder / name, bytes.substr(at, partSize));
+    std::vector<std::size_t> bounds = {0};
+    bounds.insert(bounds.end(), cuts.begin(), cuts.end());
+    bounds.push_back(bytes.size());
+    for (std::size_t k = 0; k + 1 < bounds.size(); ++k) {
+        std::string name = "stueck-" + std::to_string(k + 1) + ".bin";
+        writeFile(folder / name, bytes.substr(bounds[k], bounds[k + 1] - bounds[k]));
         manifest["paket"]["teile"].push_back({{"url", name}, {"sha256", sha256sum(folder / name)}});
     }
     manifest["paket"]["sha256"] = sha256sum(zip);
     writeJson(manifestPath(tree), manifest);
+}
+
+void republish(const fs::path& tree, const fs::path& zip, std::size_t partSize)
+{
+    std::vector<std::size_t> cuts;
+    for (std::size_t at = partSize; at < fs::file_size(zip); at += partSize)
+        cuts.push_back(at);
+    cutPackage(tree, zip, cuts);
 }
 
 Outcome verify(const fs::path& tree, const std::vector<std::string>& extra)

@@ -68,8 +68,10 @@ struct ZipEntry {
 // Writes a zip with Python's zipfile.
 void pythonZip(const fs::path& zip, const std::vector<ZipEntry>& entries);
 
-// Replaces the tree's parts by the bytes of zip cut into parts of partSize, with a manifest
-// that matches them (digests by sha256sum).
+// Replaces the tree's parts by the bytes of zip cut at the given offsets (ascending, inside the
+// package), with a manifest that lists them with their digests (by sha256sum).
+void cutPackage(const fs::path& tree, const fs::path& zip, const std::vector<std::size_t>& cuts);
+// The same, cut into parts of partSize.
 void republish(const fs::path& tree, const fs::path& zip, std::size_t partSize = 1 << 20);
 
 // What verify said; the test checks exit status and problem lines.

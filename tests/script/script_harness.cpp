@@ -143,26 +143,6 @@ std::map<std::string, std::string> filesBelow(const fs::path& folder)
     return files;
 }
 
-void cutPackage(const fs::path& tree, const fs::path& zip, const std::vector<std::size_t>& cuts)
-{
-    fs::path folder = manifestPath(tree).parent_path();
-    for (const fs::path& old : partPaths(tree))
-        fs::remove(old);
-    std::string bytes = readFile(zip);
-    nlohmann::json manifest = readJson(manifestPath(tree));
-    manifest["paket"]["teile"] = nlohmann::json::array();
-    std::vector<std::size_t> bounds = {0};
-    bounds.insert(bounds.end(), cuts.begin(), cuts.end());
-    bounds.push_back(bytes.size());
-    for (std::size_t k = 0; k + 1 < bounds.size(); ++k) {
-        std::string name = "schnitt-" + std::to_string(k + 1) + ".bin";
-        writeFile(folder / name, bytes.substr(bounds[k], bounds[k + 1] - bounds[k]));
-        manifest["paket"]["teile"].push_back({{"url", name}, {"sha256", sha256sum(folder / name)}});
-    }
-    manifest["paket"]["sha256"] = sha256sum(zip);
-    writeJson(manifestPath(tree), manifest);
-}
-
 void ScriptTest::SetUpTestSuite()
 {
     if (served)

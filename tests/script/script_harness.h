@@ -54,10 +54,6 @@ void makeInstallPayload(const fs::path& folder, bool withUninstaller = true);
 // Files below a folder, relative path -> bytes.
 std::map<std::string, std::string> filesBelow(const fs::path& folder);
 
-// Writes a package of the given bytes as parts cut at the given offsets (ascending, inside the
-// package) and a manifest that lists them with their digests.
-void cutPackage(const fs::path& tree, const fs::path& zip, const std::vector<std::size_t>& cuts);
-
 // One nginx and one cut-connection server per test program, started by the first test.
 class ScriptTest : public ::testing::Test {
 protected:

@@ -5,21 +5,11 @@
 //   program=<full path of this executable>
 //   folder=<working folder>
 //   arguments=<command line after the program name>
-#include <windows.h>
+#include "tests/common/win_files_win.h"
 
 #include <string>
 
 namespace {
-
-std::string utf8(const std::wstring& text)
-{
-    if (text.empty())
-        return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
-    return out;
-}
 
 // What follows the program name, which may be quoted, on the command line.
 std::wstring arguments()

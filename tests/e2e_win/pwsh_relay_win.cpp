@@ -21,7 +21,7 @@
 //   ORVAN_E2E_CERT    Linux path of a CA file pwsh trusts in addition (SSL_CERT_FILE); optional
 // The log and done files are orvan-relay-<pid>.log/.done in that Temp folder; they stay for a look
 // after a failed run, and a harness waits for the .done files before it clears the folder.
-#include <windows.h>
+#include "tests/common/win_files_win.h"
 
 #include <shellapi.h>
 
@@ -36,23 +36,6 @@ using Spawn = LONG(CDECL*)(char* const argv[], int wait);
 
 const char kDonePrefix[] = "@DONE ";
 constexpr std::size_t kDonePrefixSize = sizeof kDonePrefix - 1;
-
-std::wstring env(const wchar_t* name)
-{
-    wchar_t value[4096];
-    DWORD n = GetEnvironmentVariableW(name, value, 4096);
-    return n > 0 && n < 4096 ? std::wstring(value, n) : std::wstring();
-}
-
-std::string utf8(const std::wstring& text)
-{
-    if (text.empty())
-        return {};
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
-    return out;
-}
 
 std::wstring wide(const std::string& text)
 {
@@ -180,21 +163,6 @@ bool exists(const std::wstring& path)
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-std::string readAll(const std::wstring& path)
-{
-    std::string bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[256];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        bytes.append(buffer, got);
-    CloseHandle(file);
-    return bytes;
-}
-
 // Copies the log to standard output as it grows until the done file is there and the log is read
 // to its end; returns the exit code written into the done file.
 int relayUntilDone(const std::wstring& log, const std::wstring& done)
@@ -223,18 +191,19 @@ int relayUntilDone(const std::wstring& log, const std::wstring& done)
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
     out(relay.pending); // an unterminated last line goes on as it is
-    std::string code = readAll(done);
-    return code.empty() ? 1 : atoi(code.c_str());
+    std::vector<char> code = readWholeFile(done);
+    code.push_back('\0');
+    return code.size() == 1 ? 1 : atoi(code.data());
 }
 
 } // namespace
 
 int main()
 {
-    std::string runner = utf8(env(L"ORVAN_RUN_SCRIPT"));
-    std::string pwsh = utf8(env(L"ORVAN_PWSH"));
-    std::string home = utf8(env(L"ORVAN_E2E_HOME"));
-    std::string certificate = utf8(env(L"ORVAN_E2E_CERT"));
+    std::string runner = utf8(envText(L"ORVAN_RUN_SCRIPT"));
+    std::string pwsh = utf8(envText(L"ORVAN_PWSH"));
+    std::string home = utf8(envText(L"ORVAN_E2E_HOME"));
+    std::string certificate = utf8(envText(L"ORVAN_E2E_CERT"));
     std::wstring script = scriptArgument();
     auto spawn = reinterpret_cast<Spawn>(reinterpret_cast<void*>(wineExport(L"ntdll.dll", "__wine_unix_spawnvp")));
     if (spawn == nullptr || runner.empty() || script.empty()) {
@@ -244,7 +213,7 @@ int main()
     if (pwsh.empty())
         pwsh = "pwsh";
     if (home.empty())
-        home = unixPath(env(L"USERPROFILE"));
+        home = unixPath(envText(L"USERPROFILE"));
 
     std::string mkdirProgram = "/bin/mkdir", parents = "-p", desktop = home + "/Desktop", tempFolder = home + "/Temp";
     char* mkdirArgv[] = {mkdirProgram.data(), parents.data(), desktop.data(), tempFolder.data(), nullptr};

@@ -7,34 +7,12 @@
 //   ORVAN_STANDIN_RELEASE name of an event to wait for before exiting (replay, hold)
 //   ORVAN_STANDIN_RECORD  folder: every start appends a line to starts.txt; record mode also
 //                         writes command.txt (the command line) and script.bin (the script file)
-#include <windows.h>
+#include "tests/common/win_files_win.h"
 
 #include <string>
 #include <vector>
 
 namespace {
-
-std::wstring env(const wchar_t* name)
-{
-    wchar_t value[4096];
-    DWORD n = GetEnvironmentVariableW(name, value, 4096);
-    return n > 0 && n < 4096 ? std::wstring(value, n) : std::wstring();
-}
-
-std::vector<char> readFile(const std::wstring& path)
-{
-    std::vector<char> bytes;
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0)
-        bytes.insert(bytes.end(), buffer, buffer + got);
-    CloseHandle(file);
-    return bytes;
-}
 
 void writeFile(const std::wstring& path, const void* data, DWORD size, bool append)
 {
@@ -58,7 +36,7 @@ void out(const char* text)
 
 void waitForRelease()
 {
-    std::wstring name = env(L"ORVAN_STANDIN_RELEASE");
+    std::wstring name = envText(L"ORVAN_STANDIN_RELEASE");
     if (name.empty())
         return;
     HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, name.c_str());
@@ -70,9 +48,9 @@ void waitForRelease()
 
 void replay()
 {
-    std::vector<char> stream = readFile(env(L"ORVAN_STANDIN_STREAM"));
-    std::wstring chunkText = env(L"ORVAN_STANDIN_CHUNK");
-    std::wstring pauseText = env(L"ORVAN_STANDIN_PAUSE");
+    std::vector<char> stream = readWholeFile(envText(L"ORVAN_STANDIN_STREAM"));
+    std::wstring chunkText = envText(L"ORVAN_STANDIN_CHUNK");
+    std::wstring pauseText = envText(L"ORVAN_STANDIN_PAUSE");
     std::size_t chunk = chunkText.empty() ? stream.size() : static_cast<std::size_t>(_wtoi(chunkText.c_str()));
     DWORD pause = pauseText.empty() ? 0 : static_cast<DWORD>(_wtoi(pauseText.c_str()));
     if (chunk == 0)
@@ -95,7 +73,7 @@ void record(const std::wstring& folder)
     if (open != std::wstring::npos) {
         std::wstring::size_type start = open + 7;
         std::wstring path = commandLine.substr(start, commandLine.find(L'"', start) - start);
-        script = readFile(path);
+        script = readWholeFile(path);
     }
     writeFile(folder + L"\\script.bin", script.data(), static_cast<DWORD>(script.size()), false);
     out("@DONE C:\\aufgezeichnet\\ORVAN Launcher.exe\n");
@@ -132,8 +110,8 @@ void hold()
 
 int main()
 {
-    std::wstring mode = env(L"ORVAN_STANDIN");
-    std::wstring folder = env(L"ORVAN_STANDIN_RECORD");
+    std::wstring mode = envText(L"ORVAN_STANDIN");
+    std::wstring folder = envText(L"ORVAN_STANDIN_RECORD");
     if (!folder.empty() && mode != L"hold") {
         char line[] = "start\n";
         writeFile(folder + L"\\starts.txt", line, 6, true);

@@ -2,6 +2,8 @@
 // What the worker and pointer tests share: a window that records what a worker posts, message
 // pumping with bounded waits, and the stand-in's settings.
 
+#include "tests/common/win_files_win.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -33,6 +35,5 @@ std::wstring scriptPathIn(const std::wstring& tempFolder);
 
 void setStandin(const wchar_t* name, const std::wstring& value);
 bool fileExists(const std::wstring& path);
-std::vector<char> readWholeFile(const std::wstring& path);
 void writeWholeFile(const std::wstring& path, const std::string& bytes);
 int countLines(const std::wstring& path);

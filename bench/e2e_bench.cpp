@@ -79,12 +79,12 @@ double scriptRound(const fs::path& work, const fs::path& certificate, int round)
     });
     // The moment the "@DONE " line is there, as the installer's window would learn of it.
     Clock::time_point doneLine{};
-    while (!ended && readText(log).find("\n@DONE ") == std::string::npos)
+    while (!ended && readFile(log).find("\n@DONE ") == std::string::npos)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     doneLine = Clock::now();
     pwsh.join();
     auto end = Clock::now();
-    std::string output = readText(log);
+    std::string output = readFile(log);
     std::error_code ec;
     fs::remove_all(home, ec);
     if (status != 0 || output.find("\n@DONE ") == std::string::npos) {

@@ -60,7 +60,7 @@ bool windowShown()
 {
     fs::path found = fs::temp_directory_path() / ("orvan-e2e-search-" + std::to_string(::getpid()));
     int status = runProgram({"xdotool", "search", "--onlyvisible", "--name", "^ORVAN Launcher // Installation$"}, found);
-    bool shown = status == 0 && !readText(found).empty();
+    bool shown = status == 0 && !readFile(found).empty();
     fs::remove(found);
     return shown;
 }
@@ -149,14 +149,6 @@ int runProgram(const std::vector<std::string>& argv, const fs::path& outputFile,
     int status = 0;
     ::waitpid(pid, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string readText(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream out;
-    out << file.rdbuf();
-    return out.str();
 }
 
 std::string windowsPath(const fs::path& linuxPath)
@@ -305,7 +297,7 @@ bool captureClient(Shot& shot, const fs::path& png)
         ok = runProgram({"convert", "-size", std::to_string(kClientWidth) + "x" + std::to_string(kClientHeight),
                          "-depth", "8", "rgb:" + raw.string(), png.string()}) == 0;
     }
-    std::string bytes = readText(raw);
+    std::string bytes = readFile(raw);
     fs::remove(raw);
     shot.rgb.assign(bytes.begin(), bytes.end());
     return ok && shot.rgb.size() == static_cast<std::size_t>(kClientWidth) * kClientHeight * 3;
@@ -423,7 +415,7 @@ bool publishTree(const fs::path& payload, const std::string& version, const fs::
         command.push_back(partSize);
     }
     int status = runProgram(command, log);
-    why = status == 0 ? "" : "orvan-publish build: " + readText(log);
+    why = status == 0 ? "" : "orvan-publish build: " + readFile(log);
     return status == 0;
 }
 

@@ -5,6 +5,8 @@
 // watches it: from the pixels on the screen, and clicked with xdotool.
 #pragma once
 
+#include "tests/common/read_file.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -98,7 +100,5 @@ void makePayload(const fs::path& dir, const fs::path& uninstallerRecord, std::ui
 // orvan-publish build; false with its output in `why`.
 bool publishTree(const fs::path& payload, const std::string& version, const fs::path& tree,
                  const std::string& partSize, std::string& why);
-
-std::string readText(const fs::path& path);
 
 } // namespace e2e

@@ -91,7 +91,7 @@ struct Installation : ::testing::Test {
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(run.home / "Temp", ec))
             if (entry.path().extension() == ".log")
-                all += readText(entry.path());
+                all += readFile(entry.path());
         return all;
     }
 };
@@ -124,25 +124,25 @@ TEST_F(Installation, InstallsAndTheStartButtonOpensTheInstalledLauncher)
     ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Finished, kToOutcome));
 
     for (const char* file : {"ORVAN Launcher.exe", "ORVAN Deinstallieren.exe", "daten/spiel.cfg"})
-        EXPECT_EQ(readText(installFolder() / file), readText(payload / file)) << file;
+        EXPECT_EQ(readFile(installFolder() / file), readFile(payload / file)) << file;
     EXPECT_FALSE(fs::exists(run.home / "Temp" / "orvan-launcher-2.4.0")) << "the download folder is removed";
 
     ASSERT_TRUE(fs::exists(shortcut()));
-    nlohmann::json link = nlohmann::json::parse(readText(shortcut()), nullptr, false);
-    ASSERT_TRUE(link.is_object()) << readText(shortcut());
+    nlohmann::json link = nlohmann::json::parse(readFile(shortcut()), nullptr, false);
+    ASSERT_TRUE(link.is_object()) << readFile(shortcut());
     std::string launcher = (installFolder() / "ORVAN Launcher.exe").string();
     EXPECT_EQ(link.value("TargetPath", ""), launcher);
     EXPECT_EQ(link.value("WorkingDirectory", ""), installFolder().string());
     EXPECT_EQ(link.value("IconLocation", ""), launcher);
 
-    EXPECT_EQ(readText(uninstallerRecord), "/registrieren\n/version\n2.4.0\n");
+    EXPECT_EQ(readFile(uninstallerRecord), "/registrieren\n/version\n2.4.0\n");
     EXPECT_FALSE(fs::exists(run.launcherRecord)) << "nothing is started before the click";
 
     pressButton();
     ASSERT_TRUE(waitForExit(run, kToExit)) << "the start button closes the installer";
     EXPECT_EQ(run.exitStatus, 0);
     ASSERT_TRUE(waitForFile(run.launcherRecord, kToExit)) << "the installed launcher was not started";
-    std::string record = readText(run.launcherRecord);
+    std::string record = readFile(run.launcherRecord);
     // Opened with no working folder of its own, the launcher keeps the installer's.
     EXPECT_EQ(windowsLower(record), windowsLower("program=" + windowsPath(installFolder() / "ORVAN Launcher.exe") +
                                                  "\nfolder=" + windowsPath(run.runFolder) + "\narguments=\n"));
@@ -166,15 +166,15 @@ TEST_F(Installation, FailsWhileTheServerIsDownAndARetryInstalls)
     pressButton();
     ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Installing, kToInstalling));
     ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Finished, kToOutcome));
-    EXPECT_EQ(readText(installFolder() / "ORVAN Launcher.exe"), readText(payload / "ORVAN Launcher.exe"));
-    EXPECT_EQ(readText(uninstallerRecord), "/registrieren\n/version\n2.5.0\n");
+    EXPECT_EQ(readFile(installFolder() / "ORVAN Launcher.exe"), readFile(payload / "ORVAN Launcher.exe"));
+    EXPECT_EQ(readFile(uninstallerRecord), "/registrieren\n/version\n2.5.0\n");
 }
 
 TEST_F(Installation, WrongPartDigestFailsAndInstallsNothing)
 {
     ASSERT_NO_FATAL_FAILURE(publishAndServe("2.6.0", "16K"));
     fs::path manifestFile = tree() / "games" / "launcher" / "update.json";
-    nlohmann::ordered_json manifest = nlohmann::ordered_json::parse(readText(manifestFile));
+    nlohmann::ordered_json manifest = nlohmann::ordered_json::parse(readFile(manifestFile));
     ASSERT_GE(manifest["paket"]["teile"].size(), 2u);
     std::string digest = manifest["paket"]["teile"][1]["sha256"];
     digest[10] = digest[10] == '0' ? '1' : '0';

@@ -77,14 +77,6 @@ void writeFile(const fs::path& path, const std::string& bytes)
     ASSERT_TRUE(file.good()) << path;
 }
 
-std::string readFile(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return bytes.str();
-}
-
 std::string sha256sum(const fs::path& path)
 {
     Outcome run = runShell("sha256sum " + shellQuote(path.string()));

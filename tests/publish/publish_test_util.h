@@ -2,6 +2,8 @@
 // and a second zip writer (Python's zipfile) for packages the tool itself would never make.
 #pragma once
 
+#include "tests/common/read_file.h"
+
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
@@ -35,7 +37,6 @@ const char* publishProgram();
 Outcome runPublish(const std::vector<std::string>& arguments, const std::string& environment = {});
 
 void writeFile(const fs::path& path, const std::string& bytes);
-std::string readFile(const fs::path& path);
 // Digest by the sha256sum program, not by the code under test.
 std::string sha256sum(const fs::path& path);
 

@@ -1,5 +1,7 @@
 #include "https_server.h"
 
+#include "tests/common/read_file.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -16,14 +18,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string readText(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream out;
-    out << file.rdbuf();
-    return out.str();
-}
 
 void replaceAll(std::string& text, const std::string& from, const std::string& to)
 {
@@ -49,7 +43,7 @@ bool makeCertificate(HttpsServer& server)
                           (server.dir / "key.pem").string() + "' -out '" + server.certificate.string() +
                           "' >'" + (server.dir / "openssl.log").string() + "' 2>&1";
     if (std::system(command.c_str()) != 0) {
-        server.error = "openssl: " + readText(server.dir / "openssl.log");
+        server.error = "openssl: " + readFile(server.dir / "openssl.log");
         return false;
     }
     return true;
@@ -92,7 +86,7 @@ bool startHttpsServer(HttpsServer& server, const fs::path& dir, int port, const 
         return false;
     server.port = port != 0 ? port : freeLoopbackPort();
 
-    std::string conf = readText(ORVAN_NGINX_TEMPLATE);
+    std::string conf = readFile(ORVAN_NGINX_TEMPLATE);
     replaceAll(conf, "@DIR@", dir.string());
     replaceAll(conf, "@ROOT@", server.root.string());
     replaceAll(conf, "@PORT@", std::to_string(server.port));
@@ -114,7 +108,7 @@ bool startHttpsServer(HttpsServer& server, const fs::path& dir, int port, const 
         int status = 0;
         if (::waitpid(server.pid, &status, WNOHANG) == server.pid) {
             server.pid = -1;
-            server.error = "nginx ended: " + readText(dir / "error.log");
+            server.error = "nginx ended: " + readFile(dir / "error.log");
             return false;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

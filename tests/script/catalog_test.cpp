@@ -67,10 +67,7 @@ TEST_F(UrlResolution, AbsoluteUpdateUrlOnAnotherHostName)
 
 TEST_F(UrlResolution, BareUpdateNameAndBarePartNameRootedPartAndAbsolutePart)
 {
-    publishDefault();
-    joinPartsTo(tree(), scratch() / "paket.zip");
-    std::size_t size = fs::file_size(scratch() / "paket.zip");
-    republish(tree(), scratch() / "paket.zip", (size + 2) / 3);
+    publishInParts(3);
     // The manifest goes to /games/update.json; part 1 beside it by bare name, part 2 from the
     // host's root, part 3 from another host name.
     std::vector<fs::path> parts = partPaths(tree());

@@ -30,9 +30,7 @@ class Digests : public ScriptTest {
 protected:
     void publishInThree()
     {
-        publishDefault();
-        joinPartsTo(tree(), scratch() / "paket.zip");
-        republish(tree(), scratch() / "paket.zip", (fs::file_size(scratch() / "paket.zip") + 2) / 3);
+        publishInParts(3);
     }
 };
 
@@ -161,9 +159,7 @@ TEST_F(PartList, PartNamedLikeThePackageFileFails)
 
 TEST_F(PartList, TwoPartsWithTheSameFileNameStillMakeTheWholePackage)
 {
-    publishDefault();
-    joinPartsTo(tree(), scratch() / "paket.zip");
-    republish(tree(), scratch() / "paket.zip", (fs::file_size(scratch() / "paket.zip") + 1) / 2);
+    publishInParts(2);
     nlohmann::json document = manifest();
     fs::path folder = manifestPath(tree()).parent_path();
     std::vector<fs::path> parts = partPaths(tree());

@@ -213,6 +213,14 @@ void ScriptTest::publishDefault(const std::string& version, bool withUninstaller
     publish(payload(), version);
 }
 
+void ScriptTest::publishInParts(std::size_t parts)
+{
+    publishDefault();
+    fs::path zip = scratch() / "paket.zip";
+    joinPartsTo(tree(), zip);
+    republish(tree(), zip, (fs::file_size(zip) + parts - 1) / parts);
+}
+
 ScriptRun ScriptTest::run(const Machine& machine, const fs::path& scriptFile, const std::string& extraEnvironment,
                           const std::string& wrapper)
 {

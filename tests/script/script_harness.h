@@ -79,6 +79,9 @@ protected:
     // Replaces whatever is served with a tree built by orvan-publish from payload.
     void publish(const fs::path& payload, const std::string& version = "1.2.3", const std::string& partSize = "8M");
     void publishDefault(const std::string& version = "1.2.3", bool withUninstaller = true);
+    // publishDefault with its package cut anew into `parts` parts of equal size (the last one
+    // shorter); the package stays in scratch()/paket.zip.
+    void publishInParts(std::size_t parts);
     fs::path tree() const { return www(); }
     nlohmann::json manifest() const { return readJson(manifestPath(tree())); }
     void setManifest(const nlohmann::json& document) { writeJson(manifestPath(tree()), document); }

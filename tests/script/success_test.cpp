@@ -37,10 +37,7 @@ TEST_F(SuccessfulRun, OnePartInstallsPayloadShortcutAndRegistersWithTheVersionAs
 
 TEST_F(SuccessfulRun, ThreePartsGiveProgress27_49_70)
 {
-    publishDefault();
-    joinPartsTo(tree(), scratch() / "paket.zip");
-    std::size_t size = fs::file_size(scratch() / "paket.zip");
-    republish(tree(), scratch() / "paket.zip", (size + 2) / 3);
+    publishInParts(3);
     Machine machine;
 
     ScriptRun result = run(machine);
@@ -54,10 +51,7 @@ TEST_F(SuccessfulRun, ThreePartsGiveProgress27_49_70)
 
 TEST_F(SuccessfulRun, TenPartsGiveOneStepEach)
 {
-    publishDefault();
-    joinPartsTo(tree(), scratch() / "paket.zip");
-    std::size_t size = fs::file_size(scratch() / "paket.zip");
-    republish(tree(), scratch() / "paket.zip", (size + 9) / 10);
+    publishInParts(10);
     Machine machine;
 
     ScriptRun result = run(machine);
@@ -72,10 +66,7 @@ TEST_F(SuccessfulRun, TenPartsGiveOneStepEach)
 
 TEST_F(SuccessfulRun, HundredTwentyEightPartsRoundHalvesToEven)
 {
-    publishDefault();
-    joinPartsTo(tree(), scratch() / "paket.zip");
-    std::size_t size = fs::file_size(scratch() / "paket.zip");
-    republish(tree(), scratch() / "paket.zip", (size + 127) / 128);
+    publishInParts(128);
     ASSERT_EQ(manifest()["paket"]["teile"].size(), 128u);
     Machine machine;
 

@@ -2,17 +2,23 @@
 # Source this file, then:
 #   https_server_start DIR PORT   serves DIR/www on 127.0.0.1:PORT; DIR/cert.pem is the CA to trust
 #   https_server_stop DIR
+#   https_server_certificate DIR  makes DIR/cert.pem (and its key) ahead of the first start
 HTTPS_SERVER_TEMPLATE="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/tests/support/nginx.conf.in"
+
+https_server_certificate() {
+  local dir=$1
+  mkdir -p "$dir"
+  [ -f "$dir/cert.pem" ] && return 0
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost \
+    -addext subjectAltName=IP:127.0.0.1,DNS:localhost \
+    -keyout "$dir/key.pem" -out "$dir/cert.pem" >"$dir/openssl.log" 2>&1
+}
 
 https_server_start() {
   local dir=$1 port=$2
   mkdir -p "$dir/www" "$dir/tmp"
   chmod 755 "$dir"
-  if [ ! -f "$dir/cert.pem" ]; then
-    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost \
-      -addext subjectAltName=IP:127.0.0.1,DNS:localhost \
-      -keyout "$dir/key.pem" -out "$dir/cert.pem" >"$dir/openssl.log" 2>&1 || return 1
-  fi
+  https_server_certificate "$dir" || return 1
   sed -e "s|@DIR@|$dir|g" -e "s|@ROOT@|$dir/www|g" -e "s|@PORT@|$port|g" -e "s|@EXTRA@||" \
     "$HTTPS_SERVER_TEMPLATE" >"$dir/nginx.conf"
   /usr/sbin/nginx -p "$dir/" -c "$dir/nginx.conf" -e "$dir/error.log" &

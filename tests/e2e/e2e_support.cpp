@@ -108,6 +108,11 @@ fs::path winePrefix()
     return env("WINEPREFIX");
 }
 
+fs::path systemPowerShell()
+{
+    return winePrefix() / "drive_c" / "windows" / "system32" / "WindowsPowerShell" / "v1.0" / "powershell.exe";
+}
+
 std::string missingPieces()
 {
     std::string missing;
@@ -177,7 +182,8 @@ bool prepareRun(InstallerRun& run, const std::string& name, const fs::path& cert
     fs::create_directories(run.runFolder);
     fs::create_directories(run.home);
     fs::copy_file(windowsBuild() / "orvan-setup.exe", run.runFolder / "orvan-setup.exe");
-    fs::copy_file(windowsBuild() / "e2e" / "powershell.exe", run.runFolder / "powershell.exe");
+    // The installer takes PowerShell from the system folder only, where Wine has a stub.
+    fs::copy_file(windowsBuild() / "e2e" / "powershell.exe", systemPowerShell(), fs::copy_options::overwrite_existing);
     return true;
 }
 

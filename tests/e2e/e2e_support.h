@@ -31,6 +31,7 @@ fs::path runScript();      // tests/support/run-script.ps1
 fs::path pwshProgram();
 fs::path builtScript();    // the script the installer embeds, as built for the test server
 fs::path winePrefix();
+fs::path systemPowerShell(); // where the installer starts PowerShell from, in the prefix
 
 // Runs a program and waits; returns its exit status, -1 when it could not be started. Output goes
 // to outputFile when given, otherwise to /dev/null; environment adds NAME=value entries.
@@ -42,7 +43,7 @@ int runProgram(const std::vector<std::string>& argv, const fs::path& outputFile 
 struct InstallerRun {
     std::string name;
     fs::path root;           // <prefix>/drive_c/e2e/<name>
-    fs::path runFolder;      // root/run: orvan-setup.exe with powershell.exe beside it; its working folder
+    fs::path runFolder;      // root/run: orvan-setup.exe; its working folder
     fs::path home;           // root/home: HOME and USERPROFILE of the script, with Desktop/ and Temp/
     fs::path launcherRecord; // written by the test launcher when it is started
     fs::path certificate;    // the server's CA, trusted by pwsh

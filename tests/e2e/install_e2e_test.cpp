@@ -133,7 +133,7 @@ TEST_F(Installation, InstallsAndTheStartButtonOpensTheInstalledLauncher)
     std::string launcher = (installFolder() / "ORVAN Launcher.exe").string();
     EXPECT_EQ(link.value("TargetPath", ""), launcher);
     EXPECT_EQ(link.value("WorkingDirectory", ""), installFolder().string());
-    EXPECT_EQ(link.value("IconLocation", ""), launcher);
+    EXPECT_EQ(link.value("IconLocation", ""), launcher + ",0");
 
     EXPECT_EQ(readFile(uninstallerRecord), "/registrieren\n/version\n2.4.0\n");
     EXPECT_FALSE(fs::exists(run.launcherRecord)) << "nothing is started before the click";

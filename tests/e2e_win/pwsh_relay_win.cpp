@@ -1,8 +1,8 @@
 // powershell.exe for end-to-end runs under Wine: runs the installer's script with Linux pwsh and
 // hands its output back to the installer as Windows PowerShell would, through standard output.
 //
-// Put it next to orvan-setup.exe; the installer's "powershell -NoProfile -ExecutionPolicy Bypass
-// -File <script>" then finds this program first. It takes the script path after -File, maps it to
+// Put it at the prefix's C:\windows\system32\WindowsPowerShell\v1.0\powershell.exe, where the
+// installer starts "powershell -NoProfile -ExecutionPolicy Bypass -File <script>" from. It takes the script path after -File, maps it to
 // its Linux path and runs, through /bin/sh,
 //   pwsh -NoProfile -NonInteractive -File $ORVAN_RUN_SCRIPT -Script <script> >log 2>&1; echo $? >done
 // Wine does not connect a Linux child to the Windows standard handles, and a FIFO opened from the

@@ -24,7 +24,7 @@ TEST_F(SuccessfulRun, OnePartInstallsPayloadShortcutAndRegistersWithTheVersionAs
     nlohmann::json shortcut = nlohmann::json::parse(readFile(machine.shortcut()));
     EXPECT_EQ(shortcut["TargetPath"], machine.launcher().string());
     EXPECT_EQ(shortcut["WorkingDirectory"], machine.installDir().string());
-    EXPECT_EQ(shortcut["IconLocation"], machine.launcher().string());
+    EXPECT_EQ(shortcut["IconLocation"], machine.launcher().string() + ",0");
     EXPECT_EQ(machine.uninstallerCalls(), "[/registrieren][/version][2.0 beta]\n");
     EXPECT_TRUE(machine.tempEntries().empty()) << joined(machine.tempEntries());
 

@@ -120,6 +120,11 @@ struct Refusal {
     const char* error;
 };
 
+void PrintTo(const Refusal& refusal, std::ostream* out)
+{
+    *out << refusal.name;
+}
+
 class SignedManifestRefused : public ScriptTest, public ::testing::WithParamInterface<Refusal> {};
 
 TEST_P(SignedManifestRefused, EndsBeforeAnyPartIsFetchedOrAnythingWritten)

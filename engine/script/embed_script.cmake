@@ -1,7 +1,20 @@
-# Puts the base URL into the script, checks that the result is 7-bit ASCII with line feeds only,
-# writes it out for tests and script authors, and as a C++ byte array for the installer.
+# Puts the base URL and the manifest key (MANIFEST_KEY_FILE, a PEM file read with the openssl
+# program OPENSSL; none when empty) into the script, checks that the result is 7-bit ASCII with
+# line feeds only, writes it out for tests and script authors, and as a C++ byte array for the
+# installer.
+set(key "")
+if(MANIFEST_KEY_FILE)
+  include(${CMAKE_CURRENT_LIST_DIR}/manifest_key.cmake)
+  orvan_manifest_key_text("${MANIFEST_KEY_FILE}" "${OPENSSL}" key error)
+  if(error)
+    # No script of an earlier key may stay behind looking current.
+    file(REMOVE "${SCRIPT}" "${HEADER}")
+    message(FATAL_ERROR "ORVAN_MANIFEST_KEY: ${error}")
+  endif()
+endif()
 file(READ "${SOURCE}" script)
 string(REPLACE "@ORVAN_BASE_URL@" "${BASE_URL}" script "${script}")
+string(REPLACE "@ORVAN_MANIFEST_KEY@" "${key}" script "${script}")
 file(WRITE "${SCRIPT}" "${script}")
 
 file(READ "${SCRIPT}" hex HEX)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -113,15 +114,27 @@ void makePayload(const fs::path& folder, bool withUninstaller)
     writeFile(folder / "daten" / "tief" / "gross.dat", big);
 }
 
-void buildTree(const fs::path& payload, const fs::path& tree, const std::string& version, const std::string& partSize)
+void buildTree(const fs::path& payload, const fs::path& tree, const std::string& version, const std::string& partSize,
+               const fs::path& signKey)
 {
-    Outcome run = runPublish({"build", payload.string(), "--version", version, "--out", tree.string(), "--part-size", partSize});
+    std::vector<std::string> arguments = {"build", payload.string(), "--version", version, "--out", tree.string(),
+                                          "--part-size", partSize};
+    if (!signKey.empty()) {
+        arguments.push_back("--sign-key");
+        arguments.push_back(signKey.string());
+    }
+    Outcome run = runPublish(arguments);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
 }
 
 fs::path manifestPath(const fs::path& tree)
 {
     return tree / "games" / "launcher" / "update.json";
+}
+
+fs::path signaturePath(const fs::path& tree)
+{
+    return tree / "games" / "launcher" / "update.json.sig";
 }
 
 fs::path catalogPath(const fs::path& tree)
@@ -210,4 +223,41 @@ bool saysProblem(const Outcome& run, const std::string& fragment)
         if (line.rfind("FEHLER: ", 0) == 0 && line.find(fragment) != std::string::npos)
             return true;
     return false;
+}
+
+KeyPair makeKeyPair(const fs::path& folder, const std::string& name, const std::string& algorithm)
+{
+    KeyPair pair{folder / (name + ".pem"), folder / (name + ".pub.pem")};
+    Outcome run = runShell("openssl genpkey " + algorithm + " -out " + shellQuote(pair.privateKey.string()) +
+                           " && openssl pkey -in " + shellQuote(pair.privateKey.string()) + " -pubout -out " +
+                           shellQuote(pair.publicKey.string()));
+    EXPECT_EQ(run.status, 0) << run.err;
+    return pair;
+}
+
+std::string opensslSignature(const fs::path& privateKey, const fs::path& file)
+{
+    TempDir scratch;
+    fs::path der = scratch.path / "signatur.der";
+    Outcome run = runShell("openssl dgst -sha256 -sign " + shellQuote(privateKey.string()) + " -out " +
+                           shellQuote(der.string()) + " " + shellQuote(file.string()));
+    EXPECT_EQ(run.status, 0) << run.err;
+    // SEQUENCE { INTEGER r, INTEGER s }: short lengths only, as P-256 needs no more.
+    std::string bytes = readFile(der);
+    std::string raw;
+    std::size_t at = 2;
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_LT(at + 2, bytes.size());
+        EXPECT_EQ(bytes[at], 0x02);
+        std::size_t length = static_cast<unsigned char>(bytes[at + 1]);
+        std::string number = bytes.substr(at + 2, length);
+        number.erase(0, number.find_first_not_of('\0'));
+        EXPECT_LE(number.size(), 32u);
+        raw += std::string(32 - std::min<std::size_t>(number.size(), 32), '\0') + number;
+        at += 2 + length;
+    }
+    writeFile(scratch.path / "signatur.bin", raw);
+    run = runShell("openssl base64 -A -in " + shellQuote((scratch.path / "signatur.bin").string()));
+    EXPECT_EQ(run.status, 0) << run.err;
+    return run.out.substr(0, run.out.find_first_of("\r\n")) + "\n";
 }

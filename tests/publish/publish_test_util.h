@@ -47,11 +47,13 @@ void writeJson(const fs::path& path, const nlohmann::json& document);
 // file large enough to need more than one deflate block.
 void makePayload(const fs::path& folder, bool withUninstaller = true);
 
-// Builds a tree with orvan-publish; fails the test when the build fails.
+// Builds a tree with orvan-publish, its manifest signed with signKey when one is given; fails
+// the test when the build fails.
 void buildTree(const fs::path& payload, const fs::path& tree, const std::string& version = "1.2.3",
-               const std::string& partSize = "8M");
+               const std::string& partSize = "8M", const fs::path& signKey = {});
 
 fs::path manifestPath(const fs::path& tree);
+fs::path signaturePath(const fs::path& tree);
 fs::path catalogPath(const fs::path& tree);
 // The part files in manifest order.
 std::vector<fs::path> partPaths(const fs::path& tree);
@@ -78,3 +80,15 @@ void republish(const fs::path& tree, const fs::path& zip, std::size_t partSize =
 // What verify said; the test checks exit status and problem lines.
 Outcome verify(const fs::path& tree, const std::vector<std::string>& extra = {});
 bool saysProblem(const Outcome& run, const std::string& fragment);
+
+struct KeyPair {
+    fs::path privateKey; // <name>.pem
+    fs::path publicKey;  // <name>.pub.pem
+};
+
+// A key pair made by openssl genpkey with these arguments (P-256 unless told otherwise).
+KeyPair makeKeyPair(const fs::path& folder, const std::string& name,
+                    const std::string& algorithm = "-algorithm EC -pkeyopt ec_paramgen_curve:P-256");
+// The signature file text for a file as openssl signs it with a P-256 key: its DER signature
+// taken apart into r||s, base64, a line feed. A signer that is not the code under test.
+std::string opensslSignature(const fs::path& privateKey, const fs::path& file);

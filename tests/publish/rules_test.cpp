@@ -175,3 +175,37 @@ TEST(PublishUri, EscapesWhatARequestCannotCarry)
     EXPECT_EQ(escapeUri("https://h/x?y=1#f"), "https://h/x?y=1#f");
     EXPECT_EQ(percentDecode("a%20b%C3%A4%2"), "a b\xC3\xA4%2");
 }
+
+TEST(PublishCaching, DocumentsThatCachesWouldKeepForLong)
+{
+    // Date of the response and 'now' for the cases without one: 2030-01-01 00:00:00 GMT.
+    const std::string date = "Tue, 01 Jan 2030 00:00:00 GMT";
+    const std::time_t now = 1893456000;
+    struct Case {
+        const char* cacheControl;
+        const char* expires;
+        const char* date;
+        const char* fragment; // empty: fine
+    };
+    for (const Case& c : {Case{"", "", "", ""}, Case{"no-cache", "", "", ""}, Case{"no-store", "", "", ""},
+                          Case{"max-age=0", "", "", ""}, Case{"public, max-age=300", "", "", ""},
+                          Case{"max-age=301", "", "", "bis zu 301 Sekunden"},
+                          Case{"public, MAX-AGE=86400", "", "", "\"Cache-Control: public, MAX-AGE=86400\" ausgeliefert: Caches behalten es bis zu 86400 Sekunden"},
+                          Case{"max-age=60, s-maxage=3600", "", "", "bis zu 3600 Sekunden"},
+                          Case{"max-age=\"600\"", "", "", "bis zu 600 Sekunden"},
+                          Case{"public, max-age=31536000, immutable", "", "", "mit immutable"},
+                          Case{"no-cache, immutable", "", "", "mit immutable"},
+                          Case{"no-cache, max-age=86400", "", "", ""},
+                          Case{"", "Tue, 01 Jan 2030 00:05:00 GMT", date.c_str(), ""},
+                          Case{"", "Tue, 01 Jan 2030 00:05:01 GMT", date.c_str(), "\"Expires: Tue, 01 Jan 2030 00:05:01 GMT\" ausgeliefert: Caches behalten es bis zu 301 Sekunden"},
+                          Case{"", "Fri, 01 Jan 2100 00:00:00 GMT", "", "Expires"},
+                          Case{"", "Mon, 31 Dec 2029 00:00:00 GMT", date.c_str(), ""},
+                          Case{"", "0", date.c_str(), ""},
+                          Case{"max-age=60", "Fri, 01 Jan 2100 00:00:00 GMT", date.c_str(), ""}}) {
+        std::string problem = documentCachingProblem(c.cacheControl, c.expires, c.date, now);
+        if (*c.fragment == '\0')
+            EXPECT_EQ(problem, "") << c.cacheControl << " / " << c.expires;
+        else
+            EXPECT_NE(problem.find(c.fragment), std::string::npos) << c.cacheControl << " / " << c.expires << " -> " << problem;
+    }
+}

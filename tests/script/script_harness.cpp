@@ -22,6 +22,9 @@ struct Served {
     HttpsServer https;
     fs::path script;
     fs::path unreachableScript;
+    fs::path signedScript;
+    KeyPair releaseKey;
+    KeyPair otherKey;
     fs::path cutFile;
     int cutPort = 0;
     pid_t cutServer = -1;
@@ -83,6 +86,15 @@ std::vector<std::string> Machine::tempEntries() const
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+Outcome embedScript(const std::string& baseUrl, const fs::path& keyFile, const fs::path& to)
+{
+    fs::create_directories(to.parent_path());
+    return runShell(shellQuote(ORVAN_CMAKE_COMMAND) + " -DSOURCE=" + shellQuote(ORVAN_SCRIPT_DIR "/install.ps1.in") +
+                    " -DSCRIPT=" + shellQuote(to.string()) + " -DHEADER=" + shellQuote(to.string() + ".h") +
+                    " -DBASE_URL=" + shellQuote(baseUrl) + " -DMANIFEST_KEY_FILE=" + shellQuote(keyFile.string()) +
+                    " -DOPENSSL=openssl -P " + shellQuote(ORVAN_SCRIPT_DIR "/embed_script.cmake"));
 }
 
 std::string statusLine(const std::string& utf8) { return describe(WM_INSTALL_LINE, 0, utf8); }
@@ -157,12 +169,18 @@ void ScriptTest::SetUpTestSuite()
         "    location /games/ { access_log " + log + "; }\n"
         "    location /teile/ { access_log " + log + "; }\n"
         "    location /anderswo/ { access_log " + log + "; if ($host != \"localhost\") { return 404; } }\n"
+        "    location /zeichensatz/ { access_log " + log + "; types { } default_type \"application/json; charset=iso-8859-1\"; }\n"
         "    location /abbruch/ { proxy_pass http://127.0.0.1:" + std::to_string(served->cutPort) + "/; }\n";
     ASSERT_TRUE(startHttpsServer(served->https, served->dir.path / "nginx", 0, extra)) << served->https.error;
     served->script = served->dir.path / "install.ps1";
     copyScriptFor(baseUrl(), served->script);
     served->unreachableScript = served->dir.path / "unreachable" / "install.ps1";
     copyScriptFor("https://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/games/", served->unreachableScript);
+    served->releaseKey = makeKeyPair(served->dir.path, "release");
+    served->otherKey = makeKeyPair(served->dir.path, "fremd");
+    served->signedScript = served->dir.path / "signed" / "install.ps1";
+    Outcome embedded = embedScript(baseUrl(), served->releaseKey.publicKey, served->signedScript);
+    ASSERT_EQ(embedded.status, 0) << embedded.out << embedded.err;
 }
 
 void ScriptTest::TearDownTestSuite()
@@ -191,18 +209,22 @@ std::string ScriptTest::origin(const std::string& host) { return "https://" + ho
 int ScriptTest::port() { return served->https.port; }
 fs::path ScriptTest::script() { return served->script; }
 fs::path ScriptTest::unreachableScript() { return served->unreachableScript; }
+fs::path ScriptTest::signedScript() { return served->signedScript; }
+const KeyPair& ScriptTest::releaseKey() { return served->releaseKey; }
+const KeyPair& ScriptTest::otherKey() { return served->otherKey; }
 std::string ScriptTest::accessLog() { return readFile(served->dir.path / "access.log"); }
 std::string ScriptTest::cutUrl() { return origin() + "/abbruch/teil.bin"; }
 fs::path ScriptTest::cutFile() { return served->cutFile; }
 
-void ScriptTest::publish(const fs::path& payloadDir, const std::string& version, const std::string& partSize)
+void ScriptTest::publish(const fs::path& payloadDir, const std::string& version, const std::string& partSize,
+                         const fs::path& signKey)
 {
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(www()))
         fs::remove_all(entry.path(), ec);
     fs::path built = scratch_.path / "tree";
     fs::remove_all(built, ec);
-    buildTree(payloadDir, built, version, partSize);
+    buildTree(payloadDir, built, version, partSize, signKey);
     fs::copy(built, www(), fs::copy_options::recursive);
 }
 
@@ -211,6 +233,13 @@ void ScriptTest::publishDefault(const std::string& version, bool withUninstaller
     fs::remove_all(payload());
     makeInstallPayload(payload(), withUninstaller);
     publish(payload(), version);
+}
+
+void ScriptTest::publishSigned(const fs::path& signKey, const std::string& version)
+{
+    fs::remove_all(payload());
+    makeInstallPayload(payload());
+    publish(payload(), version, "8M", signKey);
 }
 
 void ScriptTest::publishInParts(std::size_t parts)

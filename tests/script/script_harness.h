@@ -47,6 +47,10 @@ std::vector<std::string> successLines(const std::string& version, int parts, boo
 int partProgress(int i, int n);
 std::string joined(const std::vector<std::string>& lines);
 
+// The build's embed step run on the script source for this base URL and manifest key (a public
+// key PEM file; none when empty), as a build with -DORVAN_MANIFEST_KEY makes the script.
+Outcome embedScript(const std::string& baseUrl, const fs::path& keyFile, const fs::path& to);
+
 // A payload as the packager gets it: the launcher, subfolders, a UTF-8 name, and optionally the
 // recording uninstaller (a shell script that appends its arguments to uninstaller-calls.txt in
 // the profile).
@@ -70,15 +74,25 @@ protected:
     static fs::path script();
     // The same script for a base URL on a port nothing listens on.
     static fs::path unreachableScript();
-    // The access log of the server: one line per request below /games/ and /teile/.
+    // The script for the test server built with releaseKey()'s public key as its manifest key.
+    static fs::path signedScript();
+    // Key pairs made for the test program: the one signedScript() holds, and another one.
+    static const KeyPair& releaseKey();
+    static const KeyPair& otherKey();
+    // The access log of the server: one line per request below /games/, /teile/ and /zeichensatz/,
+    // where every answer claims to be ISO-8859-1 text.
     static std::string accessLog();
     // Where the cut-connection server answers, and the file it serves.
     static std::string cutUrl();
     static fs::path cutFile();
 
-    // Replaces whatever is served with a tree built by orvan-publish from payload.
-    void publish(const fs::path& payload, const std::string& version = "1.2.3", const std::string& partSize = "8M");
+    // Replaces whatever is served with a tree built by orvan-publish from payload, its manifest
+    // signed with signKey when one is given.
+    void publish(const fs::path& payload, const std::string& version = "1.2.3", const std::string& partSize = "8M",
+                 const fs::path& signKey = {});
     void publishDefault(const std::string& version = "1.2.3", bool withUninstaller = true);
+    // publishDefault with the manifest signed.
+    void publishSigned(const fs::path& signKey, const std::string& version = "1.2.3");
     // publishDefault with its package cut anew into `parts` parts of equal size (the last one
     // shorter); the package stays in scratch()/paket.zip.
     void publishInParts(std::size_t parts);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
 
 #include <sys/stat.h>
@@ -380,6 +381,13 @@ bool buildTree(const BuildOptions& options, BuildSummary& summary, std::string& 
         error = "Der Zielordner " + inQuotes(options.outDir) + " ist nicht leer; orvan-publish schreibt nur in einen neuen oder leeren Ordner";
         return false;
     }
+    // The key is read first: a release that cannot be signed is not worth packing.
+    std::unique_ptr<ManifestKey, void (*)(ManifestKey*)> key(nullptr, freeManifestKey);
+    if (!options.signKeyFile.empty()) {
+        key.reset(loadManifestKey(options.signKeyFile, true, error));
+        if (!key)
+            return false;
+    }
     fs::path realPayload = fs::canonical(payload, ec);
     fs::path realOut = fs::weakly_canonical(out, ec);
     std::string payloadText = realPayload.string() + "/";
@@ -430,12 +438,20 @@ bool buildTree(const BuildOptions& options, BuildSummary& summary, std::string& 
         manifest["paket"]["teile"] = nlohmann::ordered_json::array();
         for (const PartRecord& part : parts)
             manifest["paket"]["teile"].push_back({{"url", part.name}, {"sha256", part.digest}});
+        if (key)
+            manifest[std::string(kKeyMember)] = manifestKeyFingerprint(key.get());
         nlohmann::ordered_json catalog;
         catalog["launcher"]["update"] = std::string(kManifestReference);
         // Pure ASCII documents: the platform's web call decodes a body without a charset as
         // ISO-8859-1, which would spoil a version outside ASCII.
-        ok = writeText(games / std::string(kManifestReference), manifest.dump(2, ' ', true) + "\n", error) &&
+        std::string manifestText = manifest.dump(2, ' ', true) + "\n";
+        fs::path manifestFile = games / std::string(kManifestReference);
+        ok = writeText(manifestFile, manifestText, error) &&
              writeText(games / std::string(kCatalogName), catalog.dump(2, ' ', true) + "\n", error);
+        std::string signature;
+        if (ok && key)
+            ok = signManifest(key.get(), manifestText, signature, error) &&
+                 writeText(manifestFile.string() + std::string(kSignatureSuffix), signature, error);
     }
     if (ok) {
         fs::permissions(work, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |

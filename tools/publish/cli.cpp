@@ -1,5 +1,6 @@
 #include "publish.h"
 
+#include <cctype>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -13,9 +14,10 @@ namespace {
 const char* kUsage =
     "Aufruf:\n"
     "  orvan-publish build <Nutzlastordner> --version <Version> --out <Zielordner>\n"
-    "                [--part-size <Bytes>]\n"
+    "                [--part-size <Bytes>] [--sign-key <privater Schluessel.pem>]\n"
     "  orvan-publish verify <Zielordner | https://Host[:Port]/games/>\n"
     "                [--ca-file <PEM-Datei>] [--base https://Host[:Port]/games/]\n"
+    "                [--key <oeffentlicher Schluessel.pem>]\n"
     "  orvan-publish --help\n";
 
 const char* kHelp =
@@ -25,11 +27,15 @@ const char* kHelp =
     "        ist: <Zielordner>/games/katalog.json, games/launcher/update.json und die Teile.\n"
     "        Der Zielordner darf noch nicht bestehen oder muss leer sein.\n"
     "        --part-size  Groesse der Teile, Standard 8M; Endungen K, M, G (1024er), hoechstens 1G\n"
+    "        --sign-key   signiert das Manifest mit diesem ECDSA-Schluessel (P-256, PEM) und legt\n"
+    "                     die Signatur als update.json.sig daneben\n"
     "verify  prueft einen Baum auf der Platte oder einen Server unter seiner Basisadresse so, wie\n"
     "        der Installer ihn liest, und nennt jedes Problem in einer eigenen Zeile.\n"
     "        --ca-file    zusaetzlich vertrautes Zertifikat (sonst SSL_CERT_FILE, sonst das System)\n"
     "        --base       fuer einen Baum auf der Platte: die Basisadresse, unter der er\n"
     "                     ausgeliefert wird (Standard " ORVAN_PUBLISH_BASE_URL ")\n"
+    "        --key        die Signatur des Manifests muss zu diesem oeffentlichen Schluessel\n"
+    "                     (P-256, PEM) passen, dem des Installers\n"
     "\n"
     "Rueckgabe: 0 fertig bzw. ohne Befund, 1 gescheitert bzw. Probleme gefunden, 2 falscher Aufruf.\n";
 
@@ -107,6 +113,18 @@ std::string oneLine(const std::string& text)
     return out;
 }
 
+// Whether the key file holds what the command needs; the message starts in lower case like
+// every other argument error.
+std::string manifestKeyProblem(const std::string& path, bool privateKey)
+{
+    std::string error;
+    ManifestKey* key = loadManifestKey(path, privateKey, error);
+    freeManifestKey(key);
+    if (!error.empty())
+        error[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(error[0])));
+    return error;
+}
+
 int usageError(std::FILE* err, const std::string& message)
 {
     std::fprintf(err, "orvan-publish: %s\n\n%s\"orvan-publish --help\" erklaert die Befehle.\n", message.c_str(), kUsage);
@@ -115,7 +133,7 @@ int usageError(std::FILE* err, const std::string& message)
 
 int runBuild(int argc, char** argv, std::FILE* out, std::FILE* err)
 {
-    Arguments arguments = splitArguments(argc, argv, 2, {"--version", "--out", "--part-size"});
+    Arguments arguments = splitArguments(argc, argv, 2, {"--version", "--out", "--part-size", "--sign-key"});
     if (!arguments.error.empty())
         return usageError(err, arguments.error);
     if (arguments.positional.size() != 1)
@@ -140,6 +158,11 @@ int runBuild(int argc, char** argv, std::FILE* out, std::FILE* err)
     std::error_code ec;
     if (!std::filesystem::is_directory(options.payloadDir, ec))
         return usageError(err, "der Nutzlastordner \"" + options.payloadDir + "\" ist kein Ordner");
+    if (const std::string* key = option(arguments, "--sign-key")) {
+        options.signKeyFile = *key;
+        if (std::string keyProblem = manifestKeyProblem(*key, true); !keyProblem.empty())
+            return usageError(err, keyProblem);
+    }
 
     BuildSummary summary;
     std::string error;
@@ -168,7 +191,7 @@ int runBuild(int argc, char** argv, std::FILE* out, std::FILE* err)
 
 int runVerify(int argc, char** argv, std::FILE* out, std::FILE* err)
 {
-    Arguments arguments = splitArguments(argc, argv, 2, {"--ca-file", "--base"});
+    Arguments arguments = splitArguments(argc, argv, 2, {"--ca-file", "--base", "--key"});
     if (!arguments.error.empty())
         return usageError(err, arguments.error);
     if (arguments.positional.size() != 1)
@@ -194,6 +217,11 @@ int runVerify(int argc, char** argv, std::FILE* out, std::FILE* err)
             return usageError(err, "die Zertifikatsdatei \"" + *ca + "\" gibt es nicht");
         options.caFile = *ca;
     }
+    if (const std::string* key = option(arguments, "--key")) {
+        options.keyFile = *key;
+        if (std::string keyProblem = manifestKeyProblem(*key, false); !keyProblem.empty())
+            return usageError(err, keyProblem);
+    }
     std::error_code ec;
     if (!remote && !std::filesystem::is_directory(options.target, ec))
         return usageError(err, "der Baum \"" + options.target + "\" ist kein Ordner");
@@ -208,9 +236,10 @@ int runVerify(int argc, char** argv, std::FILE* out, std::FILE* err)
         std::fprintf(out, "%zu Problem%s gefunden.\n", report.problems.size(), report.problems.size() == 1 ? "" : "e");
         return 1;
     }
-    std::fprintf(out, "In Ordnung: Version %s, %zu Teile, Paket %llu Bytes, %zu Dateien%s.\n", report.version.c_str(),
+    std::fprintf(out, "In Ordnung: Version %s, %zu Teile, Paket %llu Bytes, %zu Dateien%s%s.\n", report.version.c_str(),
                  report.partCount, static_cast<unsigned long long>(report.packageSize), report.payloadFiles,
-                 report.hasUninstaller ? ", mit Deinstallationsprogramm" : ", ohne Deinstallationsprogramm");
+                 report.hasUninstaller ? ", mit Deinstallationsprogramm" : ", ohne Deinstallationsprogramm",
+                 report.signatureValid ? ", Signatur gueltig" : "");
     return 0;
 }
 

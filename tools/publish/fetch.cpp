@@ -2,7 +2,10 @@
 
 #include <curl/curl.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -20,6 +23,40 @@ std::size_t receive(char* data, std::size_t size, std::size_t count, void* user)
     if (sink->body)
         sink->body->append(data, bytes);
     return bytes;
+}
+
+std::string trimmed(std::string text)
+{
+    std::size_t start = text.find_first_not_of(" \t\r\n");
+    std::size_t end = text.find_last_not_of(" \t\r\n");
+    return start == std::string::npos ? std::string() : text.substr(start, end - start + 1);
+}
+
+// Keeps the caching headers of the last response: a redirect starts a new set.
+std::size_t receiveHeader(char* data, std::size_t size, std::size_t count, void* user)
+{
+    auto* result = static_cast<FetchResult*>(user);
+    std::string line(data, size * count);
+    if (line.compare(0, 5, "HTTP/") == 0) {
+        result->cacheControl.clear();
+        result->expires.clear();
+        result->date.clear();
+    }
+    std::size_t colon = line.find(':');
+    if (colon == std::string::npos)
+        return size * count;
+    std::string name = line.substr(0, colon);
+    for (char& c : name)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    std::string value = trimmed(line.substr(colon + 1));
+    // Several Cache-Control lines count as one list.
+    if (name == "cache-control")
+        result->cacheControl += (result->cacheControl.empty() ? "" : ", ") + value;
+    else if (name == "expires")
+        result->expires = value;
+    else if (name == "date")
+        result->date = value;
+    return size * count;
 }
 
 } // namespace
@@ -43,6 +80,8 @@ FetchResult fetchUrl(const std::string& url, const std::string& caFile, std::str
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, receive);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, receiveHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &result);
     // As the installer's web requests: redirects followed up to five times, on the web only;
     // TLS 1.2 at least.
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
@@ -80,4 +119,22 @@ FetchResult fetchUrl(const std::string& url, const std::string& caFile, std::str
         result.error = "kann \"" + toFile + "\" nicht schreiben";
     }
     return result;
+}
+
+bool readLocalFile(const std::string& path, std::string& body, std::string& error)
+{
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) {
+        error = std::strerror(errno);
+        return false;
+    }
+    char buffer[65536];
+    std::size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        body.append(buffer, got);
+    bool ok = std::ferror(file) == 0;
+    std::fclose(file);
+    if (!ok)
+        error = "Lesefehler";
+    return ok;
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,11 @@ inline constexpr std::string_view kPackageFileName = "launcher.zip";
 
 // Where build puts the manifest, relative to "games/"; the catalog names it by this reference.
 inline constexpr std::string_view kManifestReference = "launcher/update.json";
+// The manifest's signature lies at the manifest's own address with this appended.
+inline constexpr std::string_view kSignatureSuffix = ".sig";
+// The manifest member that names the signing key (SHA-256 of its DER SubjectPublicKeyInfo), so
+// that verify can tell a wrong key from a changed manifest. The installer does not read it.
+inline constexpr std::string_view kKeyMember = "signaturschluessel";
 
 inline constexpr std::uint64_t kDefaultPartSize = 8ull << 20;
 // The installer reads each part whole into one .NET byte array before appending it; far below
@@ -45,6 +51,12 @@ std::string partFileNameProblem(std::string_view url);
 bool parsePartSize(std::string_view text, std::uint64_t& size);
 // "https://HOST[:PORT]/games/", the installer's own rule for its base URL.
 bool isInstallerBaseUrl(std::string_view url);
+// Catalog, manifest and signature must reach the installer fresh: caches may keep them this long.
+inline constexpr long long kMaxDocumentCacheSeconds = 300;
+// The caching a response's Cache-Control, Expires and Date headers allow (empty texts for
+// headers not sent), judged against kMaxDocumentCacheSeconds; now stands in for a missing Date.
+std::string documentCachingProblem(const std::string& cacheControl, const std::string& expires,
+                                   const std::string& date, std::time_t now);
 
 // ---- URI references (uri.cpp) ----
 
@@ -86,12 +98,37 @@ struct FetchResult {
     bool ok = false;          // a response came (whatever its status)
     long status = 0;
     std::string contentType;
+    std::string cacheControl; // the final response's headers, empty when not sent
+    std::string expires;
+    std::string date;
     std::string error;        // transport failure when !ok
 };
 
 // Body into memory (toFile empty) or into the file toFile. caFile may be empty.
 FetchResult fetchUrl(const std::string& url, const std::string& caFile, std::string* body,
                      const std::string& toFile);
+// The bytes of a file on disk; false with the system's reason in error.
+bool readLocalFile(const std::string& path, std::string& body, std::string& error);
+
+// ---- Manifest signatures through libcrypto (signature.cpp) ----
+// ECDSA on P-256 over SHA-256 of the manifest's exact bytes. The signature file holds r and s,
+// 32 bytes each, big-endian, one after the other (IEEE P1363), in base64 (88 characters) and a
+// line feed; a reader takes it with or without that line feed, or with CR LF.
+
+struct ManifestKey;
+// A P-256 key from a PEM file, the private one to sign or the public one to check; anything
+// else (another curve or algorithm, the other half of the pair, an encrypted file) gives
+// nullptr and a German sentence in error.
+ManifestKey* loadManifestKey(const std::string& path, bool privateKey, std::string& error);
+void freeManifestKey(ManifestKey* key);
+// SHA-256 of the public key's DER SubjectPublicKeyInfo, lower-case hex (as
+// "openssl pkey -pubin -outform DER | sha256sum" prints it).
+std::string manifestKeyFingerprint(const ManifestKey* key);
+// The signature file's text for these manifest bytes.
+bool signManifest(const ManifestKey* key, std::string_view manifest, std::string& signatureText, std::string& error);
+
+enum class SignatureCheck { valid, malformed, mismatch };
+SignatureCheck checkManifestSignature(const ManifestKey* key, std::string_view manifest, std::string_view signatureText);
 
 // ---- The two commands ----
 
@@ -101,6 +138,7 @@ struct BuildOptions {
     std::string outDir;
     std::uint64_t partSize = kDefaultPartSize;
     std::uint64_t progressThreshold = kProgressThreshold;
+    std::string signKeyFile; // P-256 private key in PEM: sign the manifest; empty: no signature
 };
 
 struct BuildSummary {
@@ -123,6 +161,7 @@ struct VerifyOptions {
     std::string target;   // a tree folder or the base URL of a server
     std::string caFile;   // extra trust for a served tree
     std::string baseUrl;  // for a tree on disk: the base URL it will be served under
+    std::string keyFile;  // P-256 public key in PEM: the manifest's signature must be its
 };
 
 struct VerifyReport {
@@ -133,6 +172,7 @@ struct VerifyReport {
     std::uint64_t packageSize = 0;
     std::size_t payloadFiles = 0;
     bool hasUninstaller = false;
+    bool signatureValid = false;
 };
 
 void verifyTree(const VerifyOptions& options, VerifyReport& report);

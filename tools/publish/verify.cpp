@@ -25,6 +25,7 @@ struct Verify {
     std::string base;    // the installer's base URL
     std::string caFile;
     fs::path work;       // downloads and the joined package
+    const ManifestKey* key = nullptr; // the installer's key, when it is built with one
 };
 
 std::string inQuotes(std::string_view text)
@@ -87,24 +88,6 @@ bool localPath(const Verify& v, const std::string& url, fs::path& path, std::str
     return true;
 }
 
-bool readFile(const fs::path& path, std::string& body, std::string& error)
-{
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) {
-        error = std::strerror(errno);
-        return false;
-    }
-    char buffer[65536];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
-        body.append(buffer, got);
-    bool ok = std::ferror(file) == 0;
-    std::fclose(file);
-    if (!ok)
-        error = "Lesefehler";
-    return ok;
-}
-
 bool isAscii(std::string_view text)
 {
     for (char c : text)
@@ -124,7 +107,7 @@ bool loadDocument(Verify& v, const std::string& what, const std::string& url, st
             return false;
         }
         std::string error;
-        if (!readFile(path, body, error)) {
+        if (!readLocalFile(path.string(), body, error)) {
             problem(v, what + " " + inQuotes(url) + " fehlt im Baum (" + path.string() + ": " + error + ")");
             return false;
         }
@@ -140,6 +123,12 @@ bool loadDocument(Verify& v, const std::string& what, const std::string& url, st
         problem(v, what + " " + inQuotes(url) + " antwortet mit HTTP-Status " + std::to_string(result.status));
         return false;
     }
+    // A cache that keeps one of the documents longer than the others hands out a mix of two
+    // releases: an old manifest whose parts are gone, or a signature of another manifest.
+    std::string caching = documentCachingProblem(result.cacheControl, result.expires, result.date, std::time(nullptr));
+    if (!caching.empty())
+        problem(v, what + " wird mit " + caching + "; Katalog, Manifest und Signatur muessen frisch ankommen (hoechstens " +
+                       std::to_string(kMaxDocumentCacheSeconds) + " Sekunden, etwa \"Cache-Control: no-cache\")");
     // Windows PowerShell decodes a body without a charset as ISO-8859-1.
     if (!isAscii(body) && lowerAscii(result.contentType).find("charset=utf-8") == std::string::npos)
         problem(v, what + " enthaelt Zeichen ausserhalb ASCII, wird aber ohne \"charset=utf-8\" ausgeliefert (Content-Type " +
@@ -521,6 +510,43 @@ void checkPackage(Verify& v, const fs::path& package)
                                   inQuotes(kPayloadPrefix) + " und werden nicht installiert");
 }
 
+// What the installer built with a key demands before it reads a single member of the manifest.
+void checkSignature(Verify& v, const std::string& updateUrl, const std::string& manifestBody)
+{
+    Json document = Json::parse(manifestBody, nullptr, false);
+    const Json* named = member(document, kKeyMember);
+    std::string namedKey = named && named->is_string() ? named->get<std::string>() : "";
+    if (!v.key) {
+        if (!namedKey.empty())
+            v.report->notes.push_back("Das Manifest ist signiert (Schluessel " + namedKey + "); --key prueft die Signatur");
+        return;
+    }
+    std::string signature;
+    if (!loadDocument(v, "Die Signatur des Manifests", updateUrl + std::string(kSignatureSuffix), signature))
+        return;
+    std::string fingerprint = manifestKeyFingerprint(v.key);
+    switch (checkManifestSignature(v.key, manifestBody, signature)) {
+    case SignatureCheck::valid:
+        v.report->signatureValid = true;
+        return;
+    case SignatureCheck::malformed:
+        problem(v, "Die Signatur des Manifests ist kein Base64-Text von 64 Bytes (r und s nach IEEE P1363: 88 Zeichen, "
+                   "dann ein Zeilenende); der Installer laedt so nichts");
+        return;
+    case SignatureCheck::mismatch:
+        if (namedKey.empty())
+            problem(v, "Die Signatur passt nicht zu Manifest und Schluessel " + fingerprint +
+                           ": falscher Schluessel, oder das Manifest wurde nach dem Signieren geaendert");
+        else if (lowerAscii(namedKey) != fingerprint)
+            problem(v, "Die Signatur des Manifests stammt von einem anderen Schluessel (falscher Schluessel): das Manifest nennt " +
+                           namedKey + ", --key ist " + fingerprint);
+        else
+            problem(v, "Die Signatur passt nicht zum Manifest: es wurde nach dem Signieren geaendert, oder die Signatur "
+                       "gehoert zu einem anderen Manifest; der Installer laedt so nichts");
+        return;
+    }
+}
+
 void walkTree(Verify& v)
 {
     std::string body;
@@ -558,7 +584,10 @@ void walkTree(Verify& v)
 
     body.clear();
     Json manifest;
-    if (!loadDocument(v, "Das Manifest", updateUrl, body) || !parseDocument(v, "Das Manifest", body, manifest))
+    if (!loadDocument(v, "Das Manifest", updateUrl, body))
+        return;
+    checkSignature(v, updateUrl, body);
+    if (!parseDocument(v, "Das Manifest", body, manifest))
         return;
     std::vector<Part> parts;
     std::string packageDigest;
@@ -601,7 +630,14 @@ void verifyTree(const VerifyOptions& options, VerifyReport& report)
         return;
     }
     v.work = buffer.data();
-    walkTree(v);
+    ManifestKey* key = nullptr;
+    std::string keyError;
+    if (!options.keyFile.empty() && !(key = loadManifestKey(options.keyFile, false, keyError)))
+        problem(v, keyError);
+    v.key = key;
+    if (options.keyFile.empty() || key)
+        walkTree(v);
+    freeManifestKey(key);
     std::error_code ec;
     fs::remove_all(v.work, ec);
 }

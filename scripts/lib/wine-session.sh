@@ -64,5 +64,5 @@ wine_session_stop() {
     unset ORVAN_XVFB_PID
   fi
   [ -n "${WINEPREFIX:-}" ] && case "$WINEPREFIX" in /tmp/orvan-wine.*) rm -rf "$WINEPREFIX" ;; esac
-  unset WINEPREFIX
+  unset WINEPREFIX ORVAN_TEST_CERT_DIR
 }

@@ -47,6 +47,11 @@ wine_engine_install() {
   engine=$(wine_engine_folder)
   [ -f "$engine/powershell.exe" ] || { echo "no PowerShell engine in $engine (scripts/setup)" >&2; return 1; }
   wine64 winecfg /v win10 >/dev/null 2>&1 </dev/null
+  # .NET maps the code it generates twice, writable and executable apart (W^X); under Wine 8
+  # that ends PowerShell now and then with "Internal CLR error (0x80131506)" in a finalizer of
+  # dynamic methods (seen in runs of a 128-part installation, and never with it off). The
+  # prefix's environment turns it off for every process, whoever starts it.
+  wine64 reg add 'HKCU\Environment' /v DOTNET_EnableWriteXorExecute /d 0 /f >/dev/null 2>&1 </dev/null
   # Wine links Desktop, Documents and the like to the Linux home: a shortcut saved there would
   # land outside the prefix, with a .desktop file of Wine's beside it.
   local profile link

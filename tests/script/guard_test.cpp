@@ -12,7 +12,7 @@ bool hasReplacementCharacter(const ScriptRun& result)
 
 std::vector<std::string> failedAfterManifest(const std::string& error)
 {
-    return {statusLine("Verbinde mit 127.0.0.1"), progressLine(3), errorLine(error)};
+    return {connectingLine(), progressLine(3), errorLine(error)};
 }
 
 } // namespace
@@ -44,8 +44,10 @@ TEST_F(NonAsciiText, PlatformMessageWithTheProfilePathArrivesIntact)
     document["paket"]["teile"][0]["url"] = "launcher.zip";
     setManifest(document);
     Machine machine("J\xC3\xBCrgen");
+    machine.temp = machine.profile / "Temp";
+    fs::create_directories(machine.temp);
 
-    ScriptRun result = run(machine, {}, "TEMP=" + shellQuote((machine.profile / "Temp").string()));
+    ScriptRun result = run(machine);
 
     ASSERT_FALSE(result.lines.empty()) << result.raw;
     EXPECT_EQ(result.lines.back().rfind("ERROR \"", 0), 0u) << result.raw;
@@ -142,7 +144,7 @@ TEST_F(Guards, PackageWithoutLauncherMakesNoShortcutAndNoRegistration)
 
     ScriptRun result = run(machine);
 
-    std::vector<std::string> expected = {statusLine("Verbinde mit 127.0.0.1"), progressLine(3),
+    std::vector<std::string> expected = {connectingLine(), progressLine(3),
                                          statusLine("ORVAN Launcher 1.2.3 wird geladen"), progressLine(6),
                                          statusLine("Lade Teil 1 / 1"), progressLine(70),
                                          statusLine("Pruefe Paket"), progressLine(74),
@@ -160,7 +162,7 @@ TEST_F(Guards, TimestampPast2038StillInstalls)
     Machine machine;
 
     // Get-Date as Windows PowerShell formats it in a German culture, in the year 2039.
-    ScriptRun result = run(machine, {}, {},
+    ScriptRun result = run(machine, {},
                            "function Get-Date { '2200000000' + [Globalization.CultureInfo]::CurrentCulture."
                            "NumberFormat.NumberDecimalSeparator + '6' }");
 

@@ -94,7 +94,7 @@ std::string windowsPath(const fs::path& linuxPath)
 }
 
 int runProgram(const std::vector<std::string>& argv, const fs::path& outputFile,
-               const std::vector<std::string>& environment)
+               const std::vector<std::string>& environment, const fs::path& errorFile)
 {
     pid_t pid = ::fork();
     if (pid < 0)
@@ -102,10 +102,11 @@ int runProgram(const std::vector<std::string>& argv, const fs::path& outputFile,
     if (pid == 0) {
         int fd = outputFile.empty() ? ::open("/dev/null", O_WRONLY)
                                     : ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int errors = errorFile.empty() ? fd : ::open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         int null = ::open("/dev/null", O_RDONLY);
         ::dup2(null, 0);
         ::dup2(fd, 1);
-        ::dup2(fd, 2);
+        ::dup2(errors, 2);
         for (const std::string& entry : environment)
             ::putenv(const_cast<char*>(entry.c_str()));
         std::vector<char*> args;
@@ -132,23 +133,17 @@ int runEngine(const std::vector<std::string>& engineArguments, const fs::path& o
     // Wine reads the command line in the locale's character set: UTF-8 keeps a name like Jürgen whole.
     std::vector<std::string> environment = {"LC_ALL=C.UTF-8"};
     environment.insert(environment.end(), linuxEnvironment.begin(), linuxEnvironment.end());
-    return runProgram(command, outputFile, environment);
+    return runProgram(command, outputFile, environment, outputFile.string() + ".wine");
 }
 
 std::string readShortcut(const fs::path& linuxPath)
 {
     fs::path output = fs::temp_directory_path() / ("orvan-shortcut-" + std::to_string(::getpid()) + ".json");
     int status = runProgram({loader(), (windowsTools() / "read-shortcut.exe").string(), windowsPath(linuxPath)}, output,
-                            {"LC_ALL=C.UTF-8"});
+                            {"LC_ALL=C.UTF-8"}, "/dev/null");
     std::string text = readFile(output);
     fs::remove(output);
-    // Wine's own complaints on standard error come before the one line of JSON.
-    std::size_t at = text.rfind("\n{");
-    at = text.rfind('{', 0) == 0 ? 0 : (at == std::string::npos ? std::string::npos : at + 1);
-    if (status != 0 || at == std::string::npos)
-        return {};
-    std::string line = text.substr(at);
-    return line.substr(0, line.find('\n'));
+    return status == 0 ? text.substr(0, text.find('\n')) : std::string();
 }
 
 int engineProcesses()

@@ -28,14 +28,16 @@ std::string missingPieces();
 std::string windowsPath(const fs::path& linuxPath);
 
 // Runs a program and waits; returns its exit status, -1 when it could not be started or was
-// killed. Standard output and error go to outputFile when given, else to /dev/null; environment
-// adds NAME=value entries.
+// killed. Standard output goes to outputFile when given, else to /dev/null, standard error to
+// errorFile or, without one, where standard output goes; environment adds NAME=value entries.
 int runProgram(const std::vector<std::string>& argv, const fs::path& outputFile = {},
-               const std::vector<std::string>& environment = {});
+               const std::vector<std::string>& environment = {}, const fs::path& errorFile = {});
 
 // The engine through start-hidden.exe: windowsEnvironment (NAME=value) is set by that Windows
 // parent, so the engine keeps it (USERPROFILE, TEMP); linuxEnvironment goes to wine itself and is
-// inherited as well (what Wine does not reset). Killed after timeoutSeconds.
+// inherited as well (what Wine does not reset). outputFile gets what the engine writes to its
+// pipe, as the installer would; Wine's own messages go to outputFile.wine. Killed after
+// timeoutSeconds.
 int runEngine(const std::vector<std::string>& engineArguments, const fs::path& outputFile,
               const std::vector<std::string>& windowsEnvironment = {},
               const std::vector<std::string>& linuxEnvironment = {}, int timeoutSeconds = 120);

@@ -9,8 +9,8 @@
 #include <string_view>
 
 // Posts a message with a new OwnedText to mainWindow; frees the text when the post fails.
-void postInstallText(UINT message, WPARAM wParam, std::wstring text);
+bool postInstallText(UINT message, WPARAM wParam, std::wstring text);
 
 // Trims, decodes and posts one protocol line (without its line feed). Returns the message it
-// posted, or 0 for a line that posts nothing.
+// posted, or 0 for a line that posts nothing or whose post failed.
 UINT dispatchScriptLine(std::string_view line);

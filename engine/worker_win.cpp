@@ -33,6 +33,20 @@ bool makeScriptPath(wchar_t (&scriptPath)[kPathCapacity])
     return true;
 }
 
+// Windows PowerShell by its full path in the system folder. Given only a program name,
+// CreateProcessW would look in the installer's own folder and the current folder first, and a
+// powershell.exe dropped into Downloads beside the installer would run in its place.
+bool systemPowerShellPath(std::wstring& program)
+{
+    wchar_t systemFolder[kPathCapacity];
+    UINT length = GetSystemDirectoryW(systemFolder, kPathCapacity);
+    if (length == 0 || length >= kPathCapacity)
+        return false;
+    program.assign(systemFolder, length);
+    program += L"\\WindowsPowerShell\\v1.0\\powershell.exe";
+    return true;
+}
+
 void writeScriptFile(const wchar_t* scriptPath)
 {
     // Failures show later: PowerShell then reports the missing or empty file on its output.
@@ -71,6 +85,10 @@ const wchar_t* runAttempt()
 
     writeScriptFile(scriptPath);
 
+    std::wstring program;
+    if (!systemPowerShellPath(program))
+        return L"PowerShell konnte nicht gestartet werden.";
+
     SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
@@ -93,7 +111,7 @@ const wchar_t* runAttempt()
     startup.hStdError = writeEnd;
     PROCESS_INFORMATION child = {};
 
-    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+    if (!CreateProcessW(program.c_str(), writable.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
                         &startup, &child)) {
         // The script file stays; the next attempt overwrites it.
         CloseHandle(readEnd);

@@ -19,7 +19,8 @@ TEST(PublishVersion, RefusesWhatWouldLeadOutOfTheTemporaryFolder)
                           Case{"..", "\"..\""}, Case{"1..2", "\"..\""}, Case{"1:0", "':'"},
                           Case{"1*", "'*'"}, Case{"x?", "'?'"}, Case{"a<b", "'<'"}, Case{"a|b", "'|'"},
                           Case{"a\"b", "'\"'"}, Case{"a\tb", "0x09"}, Case{"1.0.", "Punkt"},
-                          Case{"1.0 ", "Leerzeichen"}, Case{"\xC3\x28", "UTF-8"}}) {
+                          Case{"1.0 ", "Leerzeichen"}, Case{"\xC3\x28", "UTF-8"},
+                          Case{"1.0[beta]", "'['"}, Case{"2.0]", "']'"}}) {
         std::string problem = versionProblem(c.version);
         EXPECT_NE(problem.find(c.fragment), std::string::npos) << c.version << " -> " << problem;
     }

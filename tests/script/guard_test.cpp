@@ -1,7 +1,9 @@
 // What the script refuses or takes care of beyond the plain steps: texts outside ASCII, entries
 // leading out of the install folder, unusable versions, a manifest over plain http, a package
-// without the launcher, and timestamps past 2038.
+// without the launcher, files in use, a download folder that stays, and timestamps past 2038.
 #include "script_harness.h"
+
+#include <algorithm>
 
 namespace {
 
@@ -113,7 +115,7 @@ TEST_P(UnusableVersion, EndsTheRunBeforeAnyFolderIsMadeOrDeleted)
 
 INSTANTIATE_TEST_SUITE_P(Versions, UnusableVersion,
                          ::testing::Values("<none>", "", "..", "../../x", "1.0\\..\\..\\x", "1:0", "1.0|x", "1.0*", "2.0\n3",
-                                           "1.0."));
+                                           "1.0.", "1.0[beta]", "2.0]"));
 
 class Guards : public ScriptTest {};
 
@@ -168,4 +170,55 @@ TEST_F(Guards, TimestampPast2038StillInstalls)
 
     EXPECT_EQ(joined(result.lines), joined(successLines("1.2.3", 1, true, machine.launcher()))) << result.raw;
     EXPECT_NE(accessLog().find("GET /games/katalog.json?t=2200000001 "), std::string::npos) << accessLog();
+}
+
+TEST_F(Guards, FileInUseStopsAReinstallBeforeAnyFileIsReplaced)
+{
+    publishDefault();
+    Machine machine;
+    ASSERT_EQ(joined(run(machine).lines), joined(successLines("1.2.3", 1, true, machine.launcher())));
+    std::map<std::string, std::string> installed = filesBelow(machine.installDir());
+    // The held file comes last, so extracting without the check would replace the others first.
+    pythonZip(scratch() / "paket.zip", {{"Inhalt/neu.txt", "neu"},
+                                        {"Inhalt/daten/Gr\xC3\xBC\xC3\x9F" "e.txt", "geaendert"},
+                                        {"Inhalt/ORVAN Launcher.exe", "MZ neu"}});
+    republish(tree(), scratch() / "paket.zip");
+
+    // Another open of the launcher, as a running launcher holds its own program file.
+    ScriptRun result = run(machine, {},
+                           "$held = [IO.File]::Open('" + scriptPath(machine.launcher()) + "', 'Open', 'Read', 'Read')");
+
+    ASSERT_FALSE(result.lines.empty()) << result.raw;
+    EXPECT_EQ(result.lines.back(), errorLine("Die Datei \"ORVAN Launcher.exe\" im Installationsordner ist in Gebrauch. "
+                                             "Bitte den ORVAN Launcher schliessen und nochmal versuchen."))
+        << result.raw;
+    EXPECT_EQ(filesBelow(machine.installDir()), installed) << "nothing replaced, nothing added";
+    EXPECT_EQ(machine.uninstallerCalls(), "[/registrieren][/version][1.2.3]\n") << "registered by the first run only";
+}
+
+TEST_F(Guards, DownloadFolderThatCannotBeRemovedStillFinishesTheInstallation)
+{
+    publishDefault();
+    Machine machine;
+    // A file that not even root may delete, as one that a virus scanner holds on Windows.
+    fs::path kept = machine.temp / "orvan-launcher-1.2.3" / "gesperrt.txt";
+    writeFile(kept, "x");
+    ASSERT_EQ(runShell("chattr +i " + shellQuote(kept.string())).status, 0) << "chattr +i needs ext4 or the like";
+
+    ScriptRun result = run(machine);
+    runShell("chattr -i " + shellQuote(kept.string()));
+
+    std::vector<std::string> expected = successLines("1.2.3", 1, true, machine.launcher());
+    auto afterExtraction = std::find(expected.begin(), expected.end(), progressLine(94));
+    ASSERT_NE(afterExtraction, expected.end());
+    std::vector<std::string> got = result.lines;
+    ASSERT_EQ(got.size(), expected.size() + 1) << result.raw;
+    std::size_t notice = static_cast<std::size_t>(afterExtraction - expected.begin());
+    EXPECT_EQ(got[notice].rfind("LOG \"Hinweis: Der Download-Ordner " + scriptPath(machine.temp / "orvan-launcher-1.2.3") +
+                                " konnte nicht entfernt werden: ", 0), 0u) << got[notice];
+    got.erase(got.begin() + static_cast<std::ptrdiff_t>(notice));
+    EXPECT_EQ(joined(got), joined(expected)) << result.raw;
+    EXPECT_EQ(filesBelow(machine.installDir()), filesBelow(payload()));
+    EXPECT_TRUE(fs::exists(machine.shortcut()));
+    EXPECT_EQ(machine.uninstallerCalls(), "[/registrieren][/version][1.2.3]\n");
 }

@@ -1,5 +1,5 @@
-// The worker where no PowerShell can be found: no stand-in beside this program, and a PATH
-// without the folder of Wine's own stub.
+// The worker where the system has no PowerShell: the stand-in beside this program and in the
+// current folder is not taken in its place.
 #include "app/messages.h"
 #include "install_script.h"
 #include "test_support_win.h"
@@ -10,7 +10,7 @@ namespace {
 
 TEST(NoPowerShell, ExactlyOneErrorTheScriptStaysAndARetryFailsTheSameWay)
 {
-    SetEnvironmentVariableW(L"PATH", L"C:\\windows\\system32;C:\\windows");
+    removeSystemPowerShell(); // Wine's own stub included
     useRecordingWindow();
     std::wstring temp = freshFolder(L"ohne powershell");
     useTempFolder(temp);

@@ -1,5 +1,5 @@
 // The button on the real window, clicked and hovered with xdotool on the test's X display. The
-// PowerShell stand-in beside this program starts, records its start and waits to be released,
+// PowerShell stand-in, put where Windows keeps PowerShell, starts, records its start and waits to be released,
 // so an attempt stays in progress as long as a test needs.
 #include "app/state.h"
 #include "app/window_win.h"
@@ -31,6 +31,7 @@ class Pointer : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        installStandinAsSystemPowerShell();
         std::wstring temp = freshFolder(L"tmp zeiger");
         useTempFolder(temp);
         record = freshFolder(L"record zeiger");

@@ -5,7 +5,8 @@
 //   ORVAN_STANDIN_CHUNK   bytes per write (replay; default all at once)
 //   ORVAN_STANDIN_PAUSE   milliseconds between writes (replay)
 //   ORVAN_STANDIN_RELEASE name of an event to wait for before exiting (replay, hold)
-//   ORVAN_STANDIN_RECORD  folder: every start appends a line to starts.txt; record mode also
+//   ORVAN_STANDIN_RECORD  folder: every start appends "start <this program's path>" to starts.txt;
+//                         record mode also
 //                         writes command.txt (the command line) and script.bin (the script file)
 #include "tests/common/win_files_win.h"
 
@@ -113,8 +114,10 @@ int main()
     std::wstring mode = envText(L"ORVAN_STANDIN");
     std::wstring folder = envText(L"ORVAN_STANDIN_RECORD");
     if (!folder.empty() && mode != L"hold") {
-        char line[] = "start\n";
-        writeFile(folder + L"\\starts.txt", line, 6, true);
+        wchar_t self[MAX_PATH];
+        DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+        std::string line = "start " + utf8(std::wstring(self, length)) + "\n";
+        writeFile(folder + L"\\starts.txt", line.data(), static_cast<DWORD>(line.size()), true);
     }
     if (mode == L"replay")
         replay();

@@ -110,6 +110,30 @@ std::wstring scriptPathIn(const std::wstring& tempFolder)
     return tempFolder + L"orvan-install-" + std::to_wstring(GetCurrentProcessId()) + L".ps1";
 }
 
+std::wstring systemPowerShell()
+{
+    wchar_t folder[MAX_PATH];
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder, length) + L"\\WindowsPowerShell\\v1.0\\powershell.exe";
+}
+
+void installStandinAsSystemPowerShell()
+{
+    wchar_t self[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring beside(self, length);
+    beside.resize(beside.rfind(L'\\') + 1);
+    std::wstring target = systemPowerShell();
+    CreateDirectoryW(target.substr(0, target.rfind(L"\\v1.0\\")).c_str(), nullptr);
+    CreateDirectoryW(target.substr(0, target.rfind(L'\\')).c_str(), nullptr);
+    CopyFileW((beside + L"powershell.exe").c_str(), target.c_str(), FALSE);
+}
+
+void removeSystemPowerShell()
+{
+    DeleteFileW(systemPowerShell().c_str());
+}
+
 void setStandin(const wchar_t* name, const std::wstring& value)
 {
     SetEnvironmentVariableW(name, value.empty() ? nullptr : value.c_str());

@@ -33,6 +33,12 @@ std::wstring freshFolder(const std::wstring& name);
 void useTempFolder(const std::wstring& folder); // TMP and TEMP, as GetTempPathW reads them
 std::wstring scriptPathIn(const std::wstring& tempFolder);
 
+// Where the worker starts Windows PowerShell from: the system folder's WindowsPowerShell\v1.0.
+std::wstring systemPowerShell();
+// Puts the stand-in built beside this test program at that place, or takes away whatever is there.
+void installStandinAsSystemPowerShell();
+void removeSystemPowerShell();
+
 void setStandin(const wchar_t* name, const std::wstring& value);
 bool fileExists(const std::wstring& path);
 void writeWholeFile(const std::wstring& path, const std::string& bytes);

@@ -1,5 +1,8 @@
-// The real installation worker against the PowerShell stand-in beside this test program.
+// The real installation worker against the PowerShell stand-in, put where Windows keeps
+// PowerShell. Copies of it beside this program and in the current folder must never run.
 #include "app/messages.h"
+#include "app/window_win.h"
+#include "engine/protocol_win.h"
 #include "engine/worker_win.h"
 #include "install_script.h"
 #include "test_support_win.h"
@@ -17,6 +20,7 @@ protected:
             useRecordingWindow();
             windowReady = true;
         }
+        installStandinAsSystemPowerShell();
         postedMessages().clear();
         temp = freshFolder(L"tmp mit Leerzeichen");
         useTempFolder(temp);
@@ -74,8 +78,24 @@ void expectPosted(const std::vector<Posted>& got, const std::vector<Posted>& wan
 
 TEST_F(Worker, WritesTheEmbeddedScriptRunsPowerShellOnItAndDeletesIt)
 {
+    // The build puts the stand-in beside this program too; one more goes into the current folder.
+    wchar_t self[MAX_PATH];
+    std::wstring beside(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    beside.resize(beside.rfind(L'\\') + 1);
+    ASSERT_TRUE(fileExists(beside + L"powershell.exe"));
+    std::wstring current = freshFolder(L"aktueller ordner");
+    ASSERT_TRUE(CopyFileW((beside + L"powershell.exe").c_str(), (current + L"powershell.exe").c_str(), FALSE));
+    wchar_t previous[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(current.c_str());
+
     setStandin(L"ORVAN_STANDIN", L"record");
     std::vector<Posted> posted = runAttempt();
+    SetCurrentDirectoryW(previous);
+
+    std::vector<char> starts = readWholeFile(record + L"\\starts.txt");
+    EXPECT_EQ(std::string(starts.begin(), starts.end()), "start " + utf8(systemPowerShell()) + "\n")
+        << "only the system's PowerShell may run, never one planted beside the installer or in the current folder";
 
     std::wstring scriptPath = scriptPathIn(temp);
     ASSERT_NE(scriptPath.find(L' '), std::wstring::npos);
@@ -154,6 +174,28 @@ TEST_F(Worker, ScriptPathThatDoesNotFitIsAnErrorNotACutPath)
     setStandin(L"ORVAN_STANDIN", L"record");
     expectPosted(runAttempt(), {{WM_INSTALL_ERROR, 0, L"Der tempor\u00E4re Ordner ist nicht verf\u00FCgbar."}});
     EXPECT_FALSE(fileExists(record + L"\\starts.txt")) << "no PowerShell may be started on a cut path";
+}
+
+// The worker's fallback error depends on this: an outcome line whose post failed (the window is
+// gone or its queue is full) must not count as reported.
+TEST_F(Worker, DispatchReportsOnlyWhatTheWindowGot)
+{
+    HWND live = mainWindow;
+    HWND gone = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(gone, nullptr);
+    DestroyWindow(gone);
+    const std::pair<const char*, UINT> lines[] = {
+        {"@P 5", WM_INSTALL_PROGRESS}, {"@S s", WM_INSTALL_LINE}, {"x", WM_INSTALL_LINE},
+        {"@DONE C:\\x.exe", WM_INSTALL_DONE}, {"@ERR e", WM_INSTALL_ERROR}};
+    for (const auto& [line, message] : lines) {
+        mainWindow = live;
+        EXPECT_EQ(dispatchScriptLine(line), message) << line;
+        mainWindow = gone;
+        EXPECT_EQ(dispatchScriptLine(line), 0u) << line << " to a window that is gone";
+    }
+    mainWindow = live;
+    pumpUntil([] { return false; }, 50);
+    EXPECT_EQ(postedMessages().size(), std::size(lines));
 }
 
 TEST_F(Worker, RetryWaitsForThePreviousWorkerToFinishWithTheScriptFile)

@@ -145,6 +145,11 @@ std::string versionProblem(std::string_view version)
     std::string bad = forbiddenCharacter(version);
     if (!bad.empty())
         return "enthaelt " + bad + ", das Windows in Ordnernamen verbietet";
+    // Windows PowerShell reads the download path, which holds the version, as a wildcard pattern.
+    std::size_t bracket = version.find_first_of("[]");
+    if (bracket != std::string_view::npos)
+        return std::string("enthaelt das Zeichen '") + version[bracket] +
+               "', das Windows PowerShell in Pfaden als Platzhalter liest";
     // The folder "orvan-launcher-<version>" would lose these on Windows and no longer be the
     // folder the installer later deletes by name.
     if (version.back() == '.' || version.back() == ' ')

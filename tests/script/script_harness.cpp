@@ -129,6 +129,7 @@ std::vector<std::string> Machine::tempEntries() const
 
 std::string statusLine(const std::string& utf8) { return describe(WM_INSTALL_LINE, 0, utf8); }
 std::string connectingLine() { return statusLine("Verbinde mit " + serverHost()); }
+std::string logLine(const std::string& utf8) { return describe(WM_INSTALL_LINE, 1, utf8); }
 std::string progressLine(int percent) { return "PROGRESS " + std::to_string(percent); }
 std::string doneLine(const fs::path& launcher) { return describe(WM_INSTALL_DONE, 0, scriptPath(launcher)); }
 std::string errorLine(const std::string& utf8) { return describe(WM_INSTALL_ERROR, 0, utf8); }

@@ -58,6 +58,7 @@ struct ScriptRun {
 // The lines orvan-trace prints for the message a line of the script would post.
 std::string statusLine(const std::string& utf8);
 std::string connectingLine(); // "Verbinde mit" and the server's host
+std::string logLine(const std::string& utf8);
 std::string progressLine(int percent);
 std::string doneLine(const fs::path& launcher);
 std::string errorLine(const std::string& utf8);

@@ -1,15 +1,19 @@
-// What the installer itself adds to an installation: the wall time from the click on
-// "INSTALLIEREN" to the finished window, for a 64 MiB package served by nginx on loopback, against
-// the same installation by the script alone (pwsh with the WScript.Shell stand-in runner, no Wine,
-// no window), from its start to its "@DONE " line. The difference is the installer's overhead:
-// writing the script, the PowerShell start through Wine and the relay, the pipe and the window
-// showing the outcome (read from the screen every ~50 ms). pwsh's own exit after "@DONE " is
-// printed too; the installer does not wait for it before it shows the outcome.
+// What the installer and its PowerShell cost under Wine:
+//  - the engine's start-up: an empty script file run by the PowerShell engine at the prefix's
+//    system path, started by start-hidden.exe as the installer starts it, from start to exit;
+//  - the whole installation through the installer: the wall time from the click on
+//    "INSTALLIEREN" to the finished window, read from the screen every ~50 ms;
+//  - the same installation by the engine alone (no window), from its start to its "@DONE " line
+//    and to its exit.
+// The difference between the last two is the installer's own share: writing the script, the
+// process start, the pipe and the window showing the outcome. The package is PACKAGE_MIB of
+// random data (default 64) in one part, served by nginx on loopback.
 //
-// Needs the windows-e2e build and a Wine session with a display:
+// Needs the windows-e2e build and a Wine session with the engine and a display:
 //   cmake --build --preset windows-e2e && cmake --build --preset e2e
-//   bash -c '. scripts/lib/wine-session.sh; export PATH=/usr/lib/wine:$PATH; wine_session_start;
-//            build/e2e/bench/e2e_bench [rounds]; wine_session_stop'
+//   bash -c '. scripts/lib/wine-session.sh; . scripts/lib/wine-engine.sh; export PATH=/usr/lib/wine:$PATH;
+//            wine_session_start; wine_engine_install; build/e2e/bench/e2e_bench [rounds [PACKAGE_MIB]];
+//            wine_session_stop'
 #include "e2e_support.h"
 #include "https_server.h"
 
@@ -18,6 +22,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <thread>
 
 using namespace e2e;
@@ -37,12 +42,12 @@ double median(std::vector<double> values)
 }
 
 // One installation through the installer; seconds from the click to the finished window, or < 0.
-double installerRound(const fs::path& certificate, int round)
+double installerRound(int round)
 {
     InstallerRun run;
     std::string why;
     Shot shot;
-    if (!prepareRun(run, "bench-" + std::to_string(round), certificate, why) || !startInstaller(run, why) ||
+    if (!prepareRun(run, "bench-" + std::to_string(round), why) || !startInstaller(run, why) ||
         !waitForScreen(Screen::Ready, 15000, shot)) {
         std::fprintf(stderr, "installer round %d: %s (screen %s)\n", round, why.c_str(), screenName(classify(shot)));
         endRun(run);
@@ -58,40 +63,52 @@ double installerRound(const fs::path& certificate, int round)
     return finished ? seconds(click, end) : -1;
 }
 
-// The same installation by pwsh alone, with the environment the relay gives it.
-double scriptRound(const fs::path& work, const fs::path& certificate, int round)
+// Seconds from the engine's start to its exit for an empty script file, or < 0.
+double emptyScriptRound(const fs::path& work)
 {
-    fs::path home = work / ("script-home-" + std::to_string(round));
-    fs::create_directories(home / "Desktop");
-    fs::create_directories(home / "Temp");
+    fs::path script = wine::prefix() / "drive_c" / "e2e" / "leer.ps1";
+    fs::create_directories(script.parent_path());
+    std::ofstream(script, std::ios::trunc) << "\n";
+    auto start = Clock::now();
+    int status = wine::runEngine({"-NoProfile", "-ExecutionPolicy", "Bypass", "-File", windowsPath(script)},
+                                 work / "empty.log");
+    auto end = Clock::now();
+    return status == 0 ? seconds(start, end) : -1;
+}
+
+// The same installation by the engine alone, started as the installer starts it.
+double scriptRound(const fs::path& work, int round)
+{
+    InstallerRun cleared; // only for its clean profile
+    std::string why;
+    if (!prepareRun(cleared, "bench-script-" + std::to_string(round), why)) {
+        std::fprintf(stderr, "script round %d: %s\n", round, why.c_str());
+        return -1;
+    }
+    fs::path script = cleared.root / "install.ps1";
+    fs::copy_file(builtScript(), script, fs::copy_options::overwrite_existing);
     fs::path log = work / "script.log";
     fs::remove(log);
     auto start = Clock::now();
     int status = -1;
     std::atomic<bool> ended = false;
-    std::thread pwsh([&] {
-        status = runProgram({pwshProgram().string(), "-NoProfile", "-NonInteractive", "-File", runScript().string(),
-                             "-Script", builtScript().string()},
-                            log,
-                            {"HOME=" + home.string(), "USERPROFILE=" + home.string(),
-                             "TEMP=" + (home / "Temp").string(), "SSL_CERT_FILE=" + certificate.string()});
+    std::thread engine([&] {
+        status = wine::runEngine({"-NoProfile", "-ExecutionPolicy", "Bypass", "-File", windowsPath(script)}, log, {},
+                                 {"ORVAN_UNINSTALLER_RECORD=" + windowsPath(cleared.uninstallerRecord)});
         ended = true;
     });
     // The moment the "@DONE " line is there, as the installer's window would learn of it.
-    Clock::time_point doneLine{};
     while (!ended && readFile(log).find("\n@DONE ") == std::string::npos)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    doneLine = Clock::now();
-    pwsh.join();
+    Clock::time_point doneLine = Clock::now();
+    engine.join();
     auto end = Clock::now();
     std::string output = readFile(log);
-    std::error_code ec;
-    fs::remove_all(home, ec);
     if (status != 0 || output.find("\n@DONE ") == std::string::npos) {
         std::fprintf(stderr, "script round %d: exit %d\n%s", round, status, output.c_str());
         return -1;
     }
-    std::printf("  script alone: @DONE after %.2f s, pwsh ended after %.2f s\n", seconds(start, doneLine),
+    std::printf("  engine alone: @DONE after %.2f s, the engine ended after %.2f s\n", seconds(start, doneLine),
                 seconds(start, end));
     return seconds(start, doneLine);
 }
@@ -101,6 +118,7 @@ double scriptRound(const fs::path& work, const fs::path& certificate, int round)
 int main(int argc, char** argv)
 {
     int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    std::uint64_t packageMiB = argc > 2 ? std::max(0, std::atoi(argv[2])) : 64;
     std::string missing = missingPieces();
     if (!missing.empty()) {
         std::fprintf(stderr, "e2e_bench: %s\n", missing.c_str());
@@ -110,7 +128,21 @@ int main(int argc, char** argv)
     if (::mkdtemp(pattern) == nullptr)
         return 2;
     fs::path work = pattern;
-    makePayload(work / "nutzlast", work / "deinstallieren.txt", 64ull << 20);
+    std::vector<double> empty;
+    for (int round = 1; round <= std::max(5, rounds); ++round) {
+        double t = emptyScriptRound(work);
+        if (t < 0) {
+            std::fprintf(stderr, "e2e_bench: the engine did not run an empty script\n");
+            return 1;
+        }
+        empty.push_back(t);
+        std::printf("empty script %d: %.2f s\n", round, t);
+    }
+    std::printf("engine start-up (empty script, start to exit), median of %zu: %.2f s, min %.2f s, max %.2f s\n",
+                empty.size(), median(empty), *std::min_element(empty.begin(), empty.end()),
+                *std::max_element(empty.begin(), empty.end()));
+
+    makePayload(work / "nutzlast", packageMiB << 20);
     fs::create_directories(work / "server" / "www");
     std::string why;
     HttpsServer server;
@@ -122,20 +154,21 @@ int main(int argc, char** argv)
 
     std::vector<double> installer, script;
     for (int round = 1; round <= rounds; ++round) {
-        double a = installerRound(server.certificate, round);
-        double b = scriptRound(work, server.certificate, round);
+        double a = installerRound(round);
+        double b = scriptRound(work, round);
         if (a < 0 || b < 0)
             break;
         installer.push_back(a);
         script.push_back(b);
-        std::printf("round %d: installer %.2f s (click to finished window), script alone %.2f s\n", round, a, b);
+        std::printf("round %d: installer %.2f s (click to finished window), engine alone %.2f s\n", round, a, b);
     }
     stopHttpsServer(server);
     std::error_code ec;
     fs::remove_all(work, ec);
     if (installer.size() != static_cast<std::size_t>(rounds))
         return 1;
-    std::printf("64 MiB package, median of %d: installer %.2f s, script alone %.2f s, installer overhead %.2f s\n",
-                rounds, median(installer), median(script), median(installer) - median(script));
+    std::printf("%llu MiB package, median of %d: installer %.2f s, engine alone %.2f s, installer overhead %.2f s\n",
+                static_cast<unsigned long long>(packageMiB), rounds, median(installer), median(script),
+                median(installer) - median(script));
     return 0;
 }

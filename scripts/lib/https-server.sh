@@ -2,13 +2,18 @@
 # Source this file, then:
 #   https_server_start DIR PORT   serves DIR/www on 127.0.0.1:PORT; DIR/cert.pem is the CA to trust
 #   https_server_stop DIR
-#   https_server_certificate DIR  makes DIR/cert.pem (and its key) ahead of the first start
+#   https_server_certificate DIR  makes DIR/cert.pem (and its key) ahead of the first start; in a
+#                                 Wine session with the engine, the session CA (ORVAN_TEST_CERT_DIR)
 HTTPS_SERVER_TEMPLATE="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/tests/support/nginx.conf.in"
 
 https_server_certificate() {
   local dir=$1
   mkdir -p "$dir"
   [ -f "$dir/cert.pem" ] && return 0
+  if [ -n "${ORVAN_TEST_CERT_DIR:-}" ]; then
+    cp "$ORVAN_TEST_CERT_DIR/cert.pem" "$ORVAN_TEST_CERT_DIR/key.pem" "$dir/"
+    return
+  fi
   openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost \
     -addext subjectAltName=IP:127.0.0.1,DNS:localhost \
     -keyout "$dir/key.pem" -out "$dir/cert.pem" >"$dir/openssl.log" 2>&1

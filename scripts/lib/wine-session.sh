@@ -4,7 +4,6 @@
 
 wine_session_start() {
   export WINEDEBUG=-all
-  export WINEDLLOVERRIDES="mscoree,mshtml="   # no Mono or Gecko installer dialogs
   WINEPREFIX=$(mktemp -d /tmp/orvan-wine.XXXXXX)
   export WINEPREFIX
   if [ -z "${ORVAN_KEEP_DISPLAY:-}" ] || [ -z "${DISPLAY:-}" ]; then
@@ -25,7 +24,11 @@ wine_session_start() {
   # processes Wine starts with the prefix (services, explorer) must come up here, with their
   # output going nowhere: started later by a test, they would inherit its pipes and keep them open.
   wineserver -p >/dev/null 2>&1
-  wine64 wineboot -i >/dev/null 2>&1 </dev/null
+  # No Mono or Gecko installer dialogs while the prefix is made. Later every program needs
+  # mscoree, which Wine consults for each .NET assembly (the PowerShell engine is one), and no
+  # program needs winemenubuilder, which would put a .desktop file beside each saved .lnk.
+  WINEDLLOVERRIDES="mscoree,mshtml=" wine64 wineboot -i >/dev/null 2>&1 </dev/null
+  export WINEDLLOVERRIDES="mshtml=;winemenubuilder.exe=d"
   # The window's faces are Windows fonts this machine lacks; Wine would fall back to a face of
   # other widths. Liberation Mono has Courier New's metrics and Liberation Sans those of Arial,
   # the nearest to Segoe UI, so texts measure and line up as they do on Windows.
@@ -38,6 +41,7 @@ wine_session_start() {
   # output and CTest would wait for it. The keeper (built with the windows preset) holds the
   # desktop for the whole session; without it, Wine's explorer stands in for a first test run.
   local keeper=${ORVAN_DESKTOP_KEEPER:-build/windows/wine-desktop-keeper.exe}
+  [ -f "$keeper" ] || keeper=build/windows-e2e/wine-desktop-keeper.exe
   if [ -f "$keeper" ]; then
     wine64 "$keeper" >/dev/null 2>&1 </dev/null &
   else
@@ -60,5 +64,5 @@ wine_session_stop() {
     unset ORVAN_XVFB_PID
   fi
   [ -n "${WINEPREFIX:-}" ] && case "$WINEPREFIX" in /tmp/orvan-wine.*) rm -rf "$WINEPREFIX" ;; esac
-  unset WINEPREFIX
+  unset WINEPREFIX ORVAN_TEST_CERT_DIR
 }

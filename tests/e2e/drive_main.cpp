@@ -6,9 +6,8 @@
 //   orvan-e2e-drive click                   a click on the button
 //   orvan-e2e-drive close                   Alt+F4 on the window
 // Starting the installer is the script's part: copy orvan-setup.exe of the windows-e2e build into a
-// folder below the Wine drive and e2e/powershell.exe to the prefix's system PowerShell path, and
-// run wine with the variables that build/windows-e2e/e2e/powershell.exe documents
-// (tests/e2e_win/pwsh_relay_win.cpp).
+// folder below the Wine drive of a session with the engine (scripts/lib/wine-engine.sh) and run
+// wine there (see scripts/demo).
 #include "e2e_support.h"
 
 #include <cstdio>

@@ -38,14 +38,6 @@ std::string env(const char* name)
     return value ? value : "";
 }
 
-std::string wineLoader()
-{
-    for (const char* candidate : {"/usr/lib/wine/wine64", "/usr/bin/wine64", "/usr/bin/wine"})
-        if (::access(candidate, X_OK) == 0)
-            return candidate;
-    return "wine64";
-}
-
 void sleepMs(int ms)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -82,35 +74,9 @@ fs::path publishProgram()
     return ORVAN_E2E_PUBLISH;
 }
 
-fs::path runScript()
-{
-    return ORVAN_E2E_RUN_SCRIPT;
-}
-
 fs::path builtScript()
 {
     return windowsBuild() / "script" / "install.ps1";
-}
-
-fs::path pwshProgram()
-{
-    fs::path tool = fs::path(env("HOME")) / ".dotnet" / "tools" / "pwsh";
-    if (fs::exists(tool))
-        return tool;
-    for (const char* candidate : {"/usr/bin/pwsh", "/usr/local/bin/pwsh"})
-        if (fs::exists(candidate))
-            return candidate;
-    return {};
-}
-
-fs::path winePrefix()
-{
-    return env("WINEPREFIX");
-}
-
-fs::path systemPowerShell()
-{
-    return winePrefix() / "drive_c" / "windows" / "system32" / "WindowsPowerShell" / "v1.0" / "powershell.exe";
 }
 
 std::string missingPieces()
@@ -120,87 +86,55 @@ std::string missingPieces()
         if (!ok)
             missing += (missing.empty() ? "" : "; ") + what;
     };
-    need(!winePrefix().empty() && fs::exists(winePrefix() / "drive_c"),
-         "no Wine prefix in WINEPREFIX (run under scripts/lib/wine-session.sh)");
+    std::string peers = wine::missingPieces();
+    need(peers.empty(), peers);
     need(!env("DISPLAY").empty(), "no X display in DISPLAY");
-    for (const char* file : {"orvan-setup.exe", "e2e/powershell.exe", "e2e/ORVAN Launcher.exe", "script/install.ps1"})
+    for (const char* file : {"orvan-setup.exe", "script/install.ps1"})
         need(fs::exists(windowsBuild() / file), (windowsBuild() / file).string() + " missing (build preset windows-e2e)");
     need(fs::exists(publishProgram()), publishProgram().string() + " missing");
-    need(fs::exists(runScript()), runScript().string() + " missing (the WScript.Shell stand-in runner)");
-    need(!pwshProgram().empty(), "pwsh not found");
     return missing;
 }
 
-int runProgram(const std::vector<std::string>& argv, const fs::path& outputFile,
-               const std::vector<std::string>& environment)
-{
-    pid_t pid = ::fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        int fd = outputFile.empty() ? ::open("/dev/null", O_WRONLY)
-                                    : ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        ::dup2(fd, 1);
-        ::dup2(fd, 2);
-        for (const std::string& entry : environment)
-            ::putenv(const_cast<char*>(entry.c_str()));
-        std::vector<char*> args;
-        for (const std::string& arg : argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string windowsPath(const fs::path& linuxPath)
-{
-    std::string relative = fs::relative(linuxPath, winePrefix() / "drive_c").string();
-    std::string out = "C:\\";
-    for (char c : relative)
-        out += c == '/' ? '\\' : c;
-    return out;
-}
-
-bool prepareRun(InstallerRun& run, const std::string& name, const fs::path& certificate, std::string& why)
+bool prepareRun(InstallerRun& run, const std::string& name, std::string& why)
 {
     why = missingPieces();
     if (!why.empty())
         return false;
     run = InstallerRun{};
     run.name = name;
-    run.root = winePrefix() / "drive_c" / "e2e" / name;
+    run.root = wine::prefix() / "drive_c" / "e2e" / name;
     run.runFolder = run.root / "run";
-    run.home = run.root / "home";
+    run.home = wine::userProfile();
     run.launcherRecord = run.root / "launcher.txt";
-    run.certificate = certificate;
+    run.uninstallerRecord = run.root / "uninstaller.txt";
+    if (!waitForScriptRuns(30000)) {
+        why = "an earlier run's PowerShell is still running";
+        return false;
+    }
     std::error_code ec;
     fs::remove_all(run.root, ec);
+    fs::remove_all(run.home / "ORVAN Launcher", ec);
+    fs::remove(run.home / "Desktop" / "ORVAN Launcher.lnk", ec);
+    for (const auto& entry : fs::directory_iterator(run.home / "Temp", ec))
+        fs::remove_all(entry.path(), ec);
     fs::create_directories(run.runFolder);
-    fs::create_directories(run.home);
     fs::copy_file(windowsBuild() / "orvan-setup.exe", run.runFolder / "orvan-setup.exe");
-    // The installer takes PowerShell from the system folder only, where Wine has a stub.
-    fs::copy_file(windowsBuild() / "e2e" / "powershell.exe", systemPowerShell(), fs::copy_options::overwrite_existing);
     return true;
 }
 
 bool startInstaller(InstallerRun& run, std::string& why)
 {
     std::string program = windowsPath(run.runFolder / "orvan-setup.exe");
-    std::string loader = wineLoader();
-    std::string record = windowsPath(run.launcherRecord);
+    std::string loader = wine::loader();
+    std::string launcherRecord = windowsPath(run.launcherRecord);
+    std::string uninstallerRecord = windowsPath(run.uninstallerRecord);
     run.pid = ::fork();
     if (run.pid == 0) {
         if (::chdir(run.runFolder.c_str()) != 0)
             ::_exit(127);
-        ::setenv("ORVAN_RUN_SCRIPT", runScript().c_str(), 1);
-        ::setenv("ORVAN_PWSH", pwshProgram().c_str(), 1);
-        ::setenv("ORVAN_E2E_HOME", run.home.c_str(), 1);
-        ::setenv("ORVAN_E2E_CERT", run.certificate.c_str(), 1);
-        ::setenv("ORVAN_LAUNCHER_RECORD", record.c_str(), 1);
+        // Both pass through the installer and the engine to the programs they start.
+        ::setenv("ORVAN_LAUNCHER_RECORD", launcherRecord.c_str(), 1);
+        ::setenv("ORVAN_UNINSTALLER_RECORD", uninstallerRecord.c_str(), 1);
         int null = ::open("/dev/null", O_RDWR);
         ::dup2(null, 0);
         ::dup2(null, 1);
@@ -240,21 +174,11 @@ bool waitForExit(InstallerRun& run, int timeoutMs)
     }
 }
 
-bool waitForScriptRuns(const InstallerRun& run, int timeoutMs)
+bool waitForScriptRuns(int timeoutMs)
 {
     auto start = Clock::now();
     for (;;) {
-        bool allDone = true;
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(run.home / "Temp", ec)) {
-            fs::path file = entry.path();
-            if (file.extension() == ".log" && file.filename().string().rfind("orvan-relay-", 0) == 0) {
-                fs::path done = file;
-                done.replace_extension(".done");
-                allDone = allDone && fs::exists(done);
-            }
-        }
-        if (allDone)
+        if (wine::engineProcesses() == 0)
             return true;
         if (elapsedMs(start) >= timeoutMs)
             return false;
@@ -269,7 +193,7 @@ void endRun(InstallerRun& run)
         ::waitpid(run.pid, nullptr, 0);
         run.pid = -1;
     }
-    waitForScriptRuns(run, 30000);
+    waitForScriptRuns(30000);
 }
 
 std::uint32_t Shot::at(int x, int y) const
@@ -384,17 +308,11 @@ void closeWindow()
     runProgram({"xdotool", "key", "alt+F4"});
 }
 
-void makePayload(const fs::path& dir, const fs::path& uninstallerRecord, std::uint64_t fillBytes)
+void makePayload(const fs::path& dir, std::uint64_t fillBytes)
 {
     fs::create_directories(dir / "daten");
-    fs::copy_file(windowsBuild() / "e2e" / "ORVAN Launcher.exe", dir / "ORVAN Launcher.exe",
-                  fs::copy_options::overwrite_existing);
-    fs::path uninstaller = dir / "ORVAN Deinstallieren.exe";
-    std::ofstream(uninstaller, std::ios::binary | std::ios::trunc)
-        << "#!/bin/sh\n"
-           "# Stands in for the uninstaller: records each argument on a line of its own.\n"
-           "printf '%s\\n' \"$@\" >'" << uninstallerRecord.string() << "'\n";
-    fs::permissions(uninstaller, fs::perms(0755));
+    for (const char* program : {"ORVAN Launcher.exe", "ORVAN Deinstallieren.exe"})
+        fs::copy_file(wine::windowsTools() / program, dir / program, fs::copy_options::overwrite_existing);
     std::ofstream(dir / "daten" / "spiel.cfg", std::ios::binary | std::ios::trunc) << "sprache=de\n";
     if (fillBytes > 0) {
         std::ofstream fill(dir / "daten" / "inhalt.bin", std::ios::binary | std::ios::trunc);

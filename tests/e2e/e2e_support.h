@@ -1,11 +1,12 @@
 // Driving the real installer end to end: orvan-setup.exe of the windows-e2e build runs under Wine
-// on the session's X display (scripts/lib/wine-session.sh), its PowerShell is the relay of
-// tests/e2e_win that runs the script with Linux pwsh, the package comes from orvan-publish and is
-// served by nginx on the port the installer was built for. The window is watched the way a person
-// watches it: from the pixels on the screen, and clicked with xdotool.
+// on the session's X display (scripts/lib/wine-session.sh), its PowerShell is the engine at the
+// prefix's system path (scripts/lib/wine-engine.sh, tests/winps), the package comes from
+// orvan-publish and is served by nginx on the port the installer was built for. The window is
+// watched the way a person watches it: from the pixels on the screen, and clicked with xdotool.
 #pragma once
 
 #include "tests/common/read_file.h"
+#include "wine_peer.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -21,49 +22,42 @@ namespace fs = std::filesystem;
 // The port in the installer's built-in base URL, https://localhost:PORT/games/.
 int serverPort();
 
-// Empty when everything a run needs is there (Wine session, display, the windows-e2e outputs,
-// orvan-publish, pwsh and the script runner); otherwise what is missing.
+// Empty when everything a run needs is there (Wine session with the engine, display, the
+// windows-e2e outputs, orvan-publish); otherwise what is missing.
 std::string missingPieces();
 
 fs::path windowsBuild();   // build/windows-e2e
 fs::path publishProgram(); // orvan-publish of this build
-fs::path runScript();      // tests/support/run-script.ps1
-fs::path pwshProgram();
 fs::path builtScript();    // the script the installer embeds, as built for the test server
-fs::path winePrefix();
-fs::path systemPowerShell(); // where the installer starts PowerShell from, in the prefix
 
-// Runs a program and waits; returns its exit status, -1 when it could not be started. Output goes
-// to outputFile when given, otherwise to /dev/null; environment adds NAME=value entries.
-int runProgram(const std::vector<std::string>& argv, const fs::path& outputFile = {},
-               const std::vector<std::string>& environment = {});
+using wine::runProgram;
+using wine::windowsPath; // C:\e2e\name\run for a path below the prefix's drive C:
 
 // ---- One installer run, below C:\e2e\<name>\ in the Wine drive ----
 
 struct InstallerRun {
     std::string name;
-    fs::path root;           // <prefix>/drive_c/e2e/<name>
-    fs::path runFolder;      // root/run: orvan-setup.exe; its working folder
-    fs::path home;           // root/home: HOME and USERPROFILE of the script, with Desktop/ and Temp/
-    fs::path launcherRecord; // written by the test launcher when it is started
-    fs::path certificate;    // the server's CA, trusted by pwsh
+    fs::path root;              // <prefix>/drive_c/e2e/<name>
+    fs::path runFolder;         // root/run: orvan-setup.exe alone; its working folder
+    fs::path home;              // the prefix's user profile, whose Desktop and Temp the script uses
+    fs::path launcherRecord;    // written by the test launcher when it is started
+    fs::path uninstallerRecord; // written by the test uninstaller when the script calls it
     pid_t pid = -1;
-    int exitStatus = -1;     // once it has ended: the wine process's exit code
+    int exitStatus = -1;        // once it has ended: the wine process's exit code
 };
 
-// Windows form of a path below the Wine drive C:, e.g. C:\e2e\name\run.
-std::string windowsPath(const fs::path& linuxPath);
-
-// Fresh folders and copies of the two programs; false with a reason in `why`.
-bool prepareRun(InstallerRun& run, const std::string& name, const fs::path& certificate, std::string& why);
+// Fresh folders, a copy of the installer, and the profile cleared of what an earlier run
+// installed (the launcher's folder, the shortcut, the temporary folder's contents); false with a
+// reason in `why`.
+bool prepareRun(InstallerRun& run, const std::string& name, std::string& why);
 // Starts wine on orvan-setup.exe in the run folder and waits (bounded) for its window to be shown.
 bool startInstaller(InstallerRun& run, std::string& why);
 // True once the installer has ended within the time; exitStatus then holds its code.
 bool waitForExit(InstallerRun& run, int timeoutMs);
-// Ends a run that is still going (a failed test), and waits for the script runs it started.
+// Ends a run that is still going (a failed test), and waits for the engine runs it started.
 void endRun(InstallerRun& run);
-// Waits, bounded, until every script run the relay started has written its exit code.
-bool waitForScriptRuns(const InstallerRun& run, int timeoutMs);
+// Waits, bounded, until no PowerShell engine runs in the prefix any more.
+bool waitForScriptRuns(int timeoutMs);
 
 // ---- The screen ----
 
@@ -95,9 +89,10 @@ void closeWindow();  // Alt+F4 on the installer window, as from the keyboard
 
 // ---- The package ----
 
-// A payload: the test launcher, an uninstaller that writes its arguments to `uninstallerRecord`,
-// a file in a subfolder, and `fillBytes` of random data in one more file.
-void makePayload(const fs::path& dir, const fs::path& uninstallerRecord, std::uint64_t fillBytes = 0);
+// A payload: the test launcher, the test uninstaller (both record their starts, see
+// tests/e2e_win/launcher_win.cpp), a file in a subfolder, and `fillBytes` of random data in one
+// more file.
+void makePayload(const fs::path& dir, std::uint64_t fillBytes = 0);
 // orvan-publish build; false with its output in `why`.
 bool publishTree(const fs::path& payload, const std::string& version, const fs::path& tree,
                  const std::string& partSize, std::string& why);

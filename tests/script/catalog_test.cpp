@@ -12,7 +12,7 @@ TEST_P(CatalogWithoutLauncher, FailsRightAfterConnecting)
     ScriptRun result = run(machine);
 
     EXPECT_EQ(joined(result.lines),
-              joined({statusLine("Verbinde mit 127.0.0.1"), progressLine(3),
+              joined({connectingLine(), progressLine(3),
                       errorLine("Auf der Website ist noch kein Launcher veroeffentlicht.")})) << result.raw;
     EXPECT_EQ(accessLog().find("update.json"), std::string::npos);
     EXPECT_TRUE(machine.tempEntries().empty());

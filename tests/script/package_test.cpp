@@ -14,7 +14,7 @@ std::string upper(std::string text)
 
 std::vector<std::string> failureAfterPart(int failedPart, int parts, const std::string& version, const std::string& error)
 {
-    std::vector<std::string> lines = {statusLine("Verbinde mit 127.0.0.1"), progressLine(3),
+    std::vector<std::string> lines = {connectingLine(), progressLine(3),
                                       statusLine("ORVAN Launcher " + version + " wird geladen"), progressLine(6)};
     for (int i = 1; i <= failedPart; ++i) {
         lines.push_back(statusLine("Lade Teil " + std::to_string(i) + " / " + std::to_string(parts)));
@@ -134,7 +134,7 @@ TEST_F(PartList, EmptyListWithAnotherDigestIsABrokenPackage)
     ScriptRun result = run(machine);
 
     EXPECT_EQ(joined(result.lines),
-              joined({statusLine("Verbinde mit 127.0.0.1"), progressLine(3), statusLine("ORVAN Launcher 1.2.3 wird geladen"),
+              joined({connectingLine(), progressLine(3), statusLine("ORVAN Launcher 1.2.3 wird geladen"),
                       progressLine(6), statusLine("Pruefe Paket"), progressLine(74),
                       errorLine("Paket beschaedigt - bitte nochmal starten.")})) << result.raw;
 }

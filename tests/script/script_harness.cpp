@@ -3,6 +3,7 @@
 #include "engine/text.h"
 #include "tools/trace.h"
 #include "app/messages.h"
+#include "wine_peer.h"
 
 #include <algorithm>
 #include <chrono>
@@ -70,13 +71,54 @@ void startCutServer(Served& s)
 
 } // namespace
 
+bool underWine()
+{
+    const char* runner = std::getenv("ORVAN_SCRIPT_RUNNER");
+    return runner != nullptr && std::string(runner) == "engine";
+}
+
+std::string serverHost()
+{
+    return underWine() ? "localhost" : "127.0.0.1";
+}
+
+std::string scriptPath(const fs::path& path)
+{
+    return underWine() ? wine::windowsPath(path) : path.string();
+}
+
 Machine::Machine(const std::string& profileName)
 {
     profile = root.path / profileName;
-    desktop = profile / "Desktop";
+    desktop = underWine() ? wine::userProfile() / "Desktop" : profile / "Desktop";
     temp = root.path / "temp";
     fs::create_directories(desktop);
     fs::create_directories(temp);
+    std::error_code ec;
+    fs::remove(shortcut(), ec);
+}
+
+std::string Machine::uninstallerCalls() const
+{
+    if (!underWine())
+        return readFile(uninstallerRecord());
+    // The Windows recorder's argv= lines (tests/e2e_win/launcher_win.cpp).
+    std::string calls;
+    std::istringstream lines(readFile(uninstallerRecord()));
+    std::string line;
+    while (std::getline(lines, line))
+        if (line.rfind("argv=", 0) == 0)
+            calls += line.substr(5) + "\n";
+    return calls;
+}
+
+nlohmann::json savedShortcut(const Machine& machine)
+{
+    if (!fs::exists(machine.shortcut()))
+        return nullptr;
+    std::string text = underWine() ? wine::readShortcut(machine.shortcut()) : readFile(machine.shortcut());
+    nlohmann::json shortcut = nlohmann::json::parse(text, nullptr, false);
+    return shortcut.is_object() ? shortcut : nlohmann::json();
 }
 
 std::vector<std::string> Machine::tempEntries() const
@@ -98,8 +140,10 @@ Outcome embedScript(const std::string& baseUrl, const fs::path& keyFile, const f
 }
 
 std::string statusLine(const std::string& utf8) { return describe(WM_INSTALL_LINE, 0, utf8); }
+std::string connectingLine() { return statusLine("Verbinde mit " + serverHost()); }
+std::string logLine(const std::string& utf8) { return describe(WM_INSTALL_LINE, 1, utf8); }
 std::string progressLine(int percent) { return "PROGRESS " + std::to_string(percent); }
-std::string doneLine(const fs::path& launcher) { return describe(WM_INSTALL_DONE, 0, launcher.string()); }
+std::string doneLine(const fs::path& launcher) { return describe(WM_INSTALL_DONE, 0, scriptPath(launcher)); }
 std::string errorLine(const std::string& utf8) { return describe(WM_INSTALL_ERROR, 0, utf8); }
 
 int partProgress(int i, int n)
@@ -109,7 +153,7 @@ int partProgress(int i, int n)
 
 std::vector<std::string> successLines(const std::string& version, int parts, bool registration, const fs::path& launcher)
 {
-    std::vector<std::string> lines = {statusLine("Verbinde mit 127.0.0.1"), progressLine(3),
+    std::vector<std::string> lines = {connectingLine(), progressLine(3),
                                       statusLine("ORVAN Launcher " + version + " wird geladen"), progressLine(6)};
     for (int i = 1; i <= parts; ++i) {
         lines.push_back(statusLine("Lade Teil " + std::to_string(i) + " / " + std::to_string(parts)));
@@ -137,7 +181,10 @@ std::string joined(const std::vector<std::string>& lines)
 void makeInstallPayload(const fs::path& folder, bool withUninstaller)
 {
     makePayload(folder, withUninstaller);
-    if (withUninstaller) {
+    if (withUninstaller && underWine()) {
+        fs::copy_file(wine::windowsTools() / "ORVAN Deinstallieren.exe", folder / "ORVAN Deinstallieren.exe",
+                      fs::copy_options::overwrite_existing);
+    } else if (withUninstaller) {
         // Each call appends one line: every argument in brackets.
         writeFile(folder / "ORVAN Deinstallieren.exe",
                   "#!/bin/sh\nprintf '[%s]' \"$@\" >>\"$HOME/uninstaller-calls.txt\"\necho >>\"$HOME/uninstaller-calls.txt\"\n");
@@ -175,7 +222,8 @@ void ScriptTest::SetUpTestSuite()
     served->script = served->dir.path / "install.ps1";
     copyScriptFor(baseUrl(), served->script);
     served->unreachableScript = served->dir.path / "unreachable" / "install.ps1";
-    copyScriptFor("https://127.0.0.1:" + std::to_string(freeLoopbackPort()) + "/games/", served->unreachableScript);
+    copyScriptFor("https://" + serverHost() + ":" + std::to_string(freeLoopbackPort()) + "/games/",
+                  served->unreachableScript);
     served->releaseKey = makeKeyPair(served->dir.path, "release");
     served->otherKey = makeKeyPair(served->dir.path, "fremd");
     served->signedScript = served->dir.path / "signed" / "install.ps1";
@@ -250,31 +298,43 @@ void ScriptTest::publishInParts(std::size_t parts)
     republish(tree(), zip, (fs::file_size(zip) + parts - 1) / parts);
 }
 
-ScriptRun ScriptTest::run(const Machine& machine, const fs::path& scriptFile, const std::string& extraEnvironment,
-                          const std::string& wrapper)
+ScriptRun ScriptTest::run(const Machine& machine, const fs::path& scriptFile, const std::string& wrapper)
 {
     fs::path target = scriptFile.empty() ? script() : scriptFile;
     fs::path raw = scratch_.path / "raw.out";
     fs::path traced = scratch_.path / "trace.out";
-    std::string invocation = "-File " + shellQuote(ORVAN_RUN_SCRIPT_PS1) + " -Script " + shellQuote(target.string());
-    if (!wrapper.empty()) {
-        fs::path wrapperFile = scratch_.path / "wrapper.ps1";
-        writeFile(wrapperFile, wrapper + "\n& '" + std::string(ORVAN_RUN_SCRIPT_PS1) + "' -Script '" + target.string() + "'\n");
-        invocation = "-File " + shellQuote(wrapperFile.string());
-    }
-    // A latin-1 locale makes pwsh encode its own output as Windows PowerShell does with a
-    // console code page: only what the script writes as UTF-8 bytes arrives intact.
-    std::string command =
-        "env SSL_CERT_FILE=" + shellQuote(served->https.certificate.string()) +
-        " HOME=" + shellQuote(machine.profile.string()) + " USERPROFILE=" + shellQuote(machine.profile.string()) +
-        " TEMP=" + shellQuote(machine.temp.string()) +
-        " LC_ALL=en_US.ISO-8859-1 POWERSHELL_TELEMETRY_OPTOUT=1 POWERSHELL_UPDATECHECK=Off " + extraEnvironment +
-        " timeout 120 " + shellQuote(ORVAN_PWSH) + " -NoProfile -NonInteractive " + invocation + " >" +
-        shellQuote(raw.string()) + " 2>&1; status=$?; " + shellQuote(ORVAN_TRACE_EXE) + " <" +
-        shellQuote(raw.string()) + " >" + shellQuote(traced.string()) + "; exit $status";
-    Outcome outcome = runShell(command);
     ScriptRun result;
-    result.status = outcome.status;
+    if (underWine()) {
+        // As the installer starts it, with the profile's variables set by the Windows parent;
+        // the uninstaller's record is passed on through Wine's environment.
+        fs::path file = target;
+        if (!wrapper.empty()) {
+            file = scratch_.path / "wrapper.ps1";
+            writeFile(file, wrapper + "\n& '" + scriptPath(target) + "'\n");
+        }
+        result.status = wine::runEngine({"-NoProfile", "-ExecutionPolicy", "Bypass", "-File", scriptPath(file)}, raw,
+                                        {"USERPROFILE=" + scriptPath(machine.profile), "TEMP=" + scriptPath(machine.temp)},
+                                        {"ORVAN_UNINSTALLER_RECORD=" + scriptPath(machine.uninstallerRecord())});
+        runShell(shellQuote(ORVAN_TRACE_EXE) + " <" + shellQuote(raw.string()) + " >" + shellQuote(traced.string()));
+    } else {
+        std::string invocation = "-File " + shellQuote(ORVAN_RUN_SCRIPT_PS1) + " -Script " + shellQuote(target.string());
+        if (!wrapper.empty()) {
+            fs::path wrapperFile = scratch_.path / "wrapper.ps1";
+            writeFile(wrapperFile,
+                      wrapper + "\n& '" + std::string(ORVAN_RUN_SCRIPT_PS1) + "' -Script '" + target.string() + "'\n");
+            invocation = "-File " + shellQuote(wrapperFile.string());
+        }
+        // A latin-1 locale makes pwsh encode its own output as Windows PowerShell does with a
+        // console code page: only what the script writes as UTF-8 bytes arrives intact.
+        std::string command =
+            "env SSL_CERT_FILE=" + shellQuote(served->https.certificate.string()) +
+            " HOME=" + shellQuote(machine.profile.string()) + " USERPROFILE=" + shellQuote(machine.profile.string()) +
+            " TEMP=" + shellQuote(machine.temp.string()) +
+            " LC_ALL=en_US.ISO-8859-1 POWERSHELL_TELEMETRY_OPTOUT=1 POWERSHELL_UPDATECHECK=Off timeout 120 " + shellQuote(ORVAN_PWSH) + " -NoProfile -NonInteractive " + invocation + " >" +
+            shellQuote(raw.string()) + " 2>&1; status=$?; " + shellQuote(ORVAN_TRACE_EXE) + " <" +
+            shellQuote(raw.string()) + " >" + shellQuote(traced.string()) + "; exit $status";
+        result.status = runShell(command).status;
+    }
     result.raw = readFile(raw);
     std::istringstream lines(readFile(traced));
     std::string line;

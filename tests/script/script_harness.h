@@ -1,5 +1,11 @@
-// Runs the built installation script with pwsh against nginx on loopback, in a throw-away user
-// profile, and reads its output the way the installer does (through orvan-trace).
+// Runs the built installation script against nginx on loopback, in a throw-away user profile,
+// and reads its output the way the installer does (through orvan-trace). Two runners:
+//  - Linux pwsh (the default) with the WScript.Shell stand-in of tests/support/run-script.ps1,
+//    its shortcut a JSON record;
+//  - with ORVAN_SCRIPT_RUNNER=engine, the PowerShell engine for Windows at the system path of the
+//    Wine session's prefix (scripts/lib/wine-engine.sh), started by start-hidden.exe as the
+//    installer starts it: Windows paths, the real WScript.Shell, a console code page, a Windows
+//    uninstaller. Its server is localhost (Wine takes an IP address in a URL for a name mismatch).
 #pragma once
 
 #include "https_server.h"
@@ -11,8 +17,12 @@
 #include <string>
 #include <vector>
 
-// A user's machine for one run: USERPROFILE (also HOME, so the desktop is its "Desktop"
-// folder) and TEMP, below a folder of their own.
+bool underWine(); // the runner is the engine under Wine
+
+// A user's machine for one run: USERPROFILE and TEMP below a folder of their own. The desktop is
+// the profile's "Desktop" (pwsh: HOME is the profile); under Wine it is the prefix's desktop,
+// which Windows takes from the registry, not from USERPROFILE: the shortcut is removed from it
+// for each machine.
 struct Machine {
     explicit Machine(const std::string& profileName = "nutzer");
     TempDir root;
@@ -23,11 +33,21 @@ struct Machine {
     fs::path installDir() const { return profile / "ORVAN Launcher"; }
     fs::path launcher() const { return installDir() / "ORVAN Launcher.exe"; }
     fs::path shortcut() const { return desktop / "ORVAN Launcher.lnk"; }
-    // What the recording uninstaller wrote, one line per call; empty when it never ran.
-    std::string uninstallerCalls() const { return readFile(profile / "uninstaller-calls.txt"); }
+    // The recording uninstaller's calls, one line per call, every argument in brackets; empty
+    // when it never ran.
+    std::string uninstallerCalls() const;
+    fs::path uninstallerRecord() const { return profile / "uninstaller-calls.txt"; }
     // Names of the folders and files directly in TEMP.
     std::vector<std::string> tempEntries() const;
 };
+
+// A path as the script sees it: the Windows form under Wine (Z:\tmp\...).
+std::string scriptPath(const fs::path& path);
+// The saved shortcut's TargetPath, WorkingDirectory and IconLocation; null when there is none
+// or it cannot be read. Under Wine the real .lnk, loaded through the shell's ShellLink object.
+nlohmann::json savedShortcut(const Machine& machine);
+// The host name of the test server in the script's base URL.
+std::string serverHost();
 
 struct ScriptRun {
     std::vector<std::string> lines; // orvan-trace's lines: PROGRESS 3, STATUS "...", ...
@@ -37,6 +57,8 @@ struct ScriptRun {
 
 // The lines orvan-trace prints for the message a line of the script would post.
 std::string statusLine(const std::string& utf8);
+std::string connectingLine(); // "Verbinde mit" and the server's host
+std::string logLine(const std::string& utf8);
 std::string progressLine(int percent);
 std::string doneLine(const fs::path& launcher);
 std::string errorLine(const std::string& utf8);
@@ -53,7 +75,7 @@ Outcome embedScript(const std::string& baseUrl, const fs::path& keyFile, const f
 
 // A payload as the packager gets it: the launcher, subfolders, a UTF-8 name, and optionally the
 // recording uninstaller (a shell script that appends its arguments to uninstaller-calls.txt in
-// the profile).
+// the profile; under Wine the test uninstaller of tests/e2e_win).
 void makeInstallPayload(const fs::path& folder, bool withUninstaller = true);
 // Files below a folder, relative path -> bytes.
 std::map<std::string, std::string> filesBelow(const fs::path& folder);
@@ -67,7 +89,7 @@ protected:
 
     // Served folder "/" and the base URL the script copy is built for.
     static fs::path www();
-    static std::string origin(const std::string& host = "127.0.0.1");
+    static std::string origin(const std::string& host = serverHost());
     static std::string baseUrl() { return origin() + "/games/"; }
     static int port();
     // The built script with the test server's base URL in place of the build's one.
@@ -103,8 +125,9 @@ protected:
     fs::path payload() const { return scratch_.path / "payload"; }
     fs::path scratch() const { return scratch_.path; }
 
-    // Runs the script once in the machine; extraEnvironment leads the command ("A=b").
-    ScriptRun run(const Machine& machine, const fs::path& scriptFile = {}, const std::string& extraEnvironment = {},
+    // Runs the script once in the machine; a wrapper is PowerShell code run before the script,
+    // in the scope that invokes it.
+    ScriptRun run(const Machine& machine, const fs::path& scriptFile = {},
                   const std::string& wrapper = {});
 
 private:

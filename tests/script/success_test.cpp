@@ -21,10 +21,11 @@ TEST_F(SuccessfulRun, OnePartInstallsPayloadShortcutAndRegistersWithTheVersionAs
 
     EXPECT_EQ(joined(result.lines), joined(successLines("2.0 beta", 1, true, machine.launcher()))) << result.raw;
     EXPECT_EQ(filesBelow(machine.installDir()), filesBelow(payload()));
-    nlohmann::json shortcut = nlohmann::json::parse(readFile(machine.shortcut()));
-    EXPECT_EQ(shortcut["TargetPath"], machine.launcher().string());
-    EXPECT_EQ(shortcut["WorkingDirectory"], machine.installDir().string());
-    EXPECT_EQ(shortcut["IconLocation"], machine.launcher().string() + ",0");
+    nlohmann::json shortcut = savedShortcut(machine);
+    ASSERT_TRUE(shortcut.is_object()) << readFile(machine.shortcut());
+    EXPECT_EQ(shortcut["TargetPath"], scriptPath(machine.launcher()));
+    EXPECT_EQ(shortcut["WorkingDirectory"], scriptPath(machine.installDir()));
+    EXPECT_EQ(shortcut["IconLocation"], scriptPath(machine.launcher()) + ",0");
     EXPECT_EQ(machine.uninstallerCalls(), "[/registrieren][/version][2.0 beta]\n");
     EXPECT_TRUE(machine.tempEntries().empty()) << joined(machine.tempEntries());
 
@@ -97,8 +98,9 @@ TEST_F(SuccessfulRun, OverAnExistingInstallationOverwritesKeepsOtherFilesAndSave
     std::map<std::string, std::string> expected = filesBelow(payload());
     expected["spielstand.dat"] = "bleibt";
     EXPECT_EQ(filesBelow(machine.installDir()), expected);
-    nlohmann::json shortcut = nlohmann::json::parse(readFile(machine.shortcut()));
-    EXPECT_EQ(shortcut["TargetPath"], machine.launcher().string());
+    nlohmann::json shortcut = savedShortcut(machine);
+    ASSERT_TRUE(shortcut.is_object()) << readFile(machine.shortcut());
+    EXPECT_EQ(shortcut["TargetPath"], scriptPath(machine.launcher()));
     EXPECT_EQ(machine.uninstallerCalls(), "");
     EXPECT_FALSE(fs::exists(machine.installDir() / "ORVAN Deinstallieren.exe"));
 }

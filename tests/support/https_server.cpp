@@ -38,6 +38,16 @@ bool makeCertificate(HttpsServer& server)
 {
     if (fs::exists(server.certificate) && fs::exists(server.dir / "key.pem"))
         return true;
+    // A Wine session's prefix trusts one CA made for the session (scripts/lib/wine-engine.sh).
+    if (const char* shared = std::getenv("ORVAN_TEST_CERT_DIR")) {
+        std::error_code ec;
+        fs::copy_file(fs::path(shared) / "cert.pem", server.certificate, fs::copy_options::overwrite_existing, ec);
+        if (!ec)
+            fs::copy_file(fs::path(shared) / "key.pem", server.dir / "key.pem", fs::copy_options::overwrite_existing, ec);
+        if (ec)
+            server.error = "the session's certificate in " + std::string(shared) + ": " + ec.message();
+        return !ec;
+    }
     std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=localhost"
                           " -addext subjectAltName=IP:127.0.0.1,DNS:localhost -keyout '" +
                           (server.dir / "key.pem").string() + "' -out '" + server.certificate.string() +

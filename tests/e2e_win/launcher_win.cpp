@@ -8,6 +8,8 @@
 //   folder=<working folder>
 //   arguments=<command line after the program name>
 //   argv=<each argument as CommandLineToArgvW splits it, in brackets: [/version][2.0 beta]>
+// With ORVAN_LAUNCHER_HOLD_MS set it then keeps running that long, as a launcher that the user
+// has open holds its program file.
 #include "tests/common/win_files_win.h"
 
 #include <shellapi.h>
@@ -67,5 +69,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     DWORD written = 0;
     WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     CloseHandle(file);
+    std::wstring hold = envText(L"ORVAN_LAUNCHER_HOLD_MS");
+    if (!hold.empty())
+        Sleep(static_cast<DWORD>(_wtoi(hold.c_str())));
     return 0;
 }

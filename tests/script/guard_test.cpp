@@ -3,7 +3,12 @@
 // without the launcher, files in use, a download folder that stays, and timestamps past 2038.
 #include "script_harness.h"
 
+#include "wine_peer.h"
+
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <thread>
 
 namespace {
 
@@ -192,7 +197,7 @@ TEST_F(Guards, FileInUseStopsAReinstallBeforeAnyFileIsReplaced)
     EXPECT_EQ(result.lines.back(), errorLine("Die Datei \"ORVAN Launcher.exe\" im Installationsordner ist in Gebrauch. "
                                              "Bitte den ORVAN Launcher schliessen und nochmal versuchen."))
         << result.raw;
-    EXPECT_EQ(filesBelow(machine.installDir()), installed) << "nothing replaced, nothing added";
+    EXPECT_TRUE(filesBelow(machine.installDir()) == installed) << "nothing replaced, nothing added";
     EXPECT_EQ(machine.uninstallerCalls(), "[/registrieren][/version][1.2.3]\n") << "registered by the first run only";
 }
 
@@ -223,4 +228,40 @@ TEST_F(Guards, DownloadFolderThatCannotBeRemovedStillFinishesTheInstallation)
     EXPECT_EQ(filesBelow(machine.installDir()), filesBelow(payload()));
     EXPECT_TRUE(fs::exists(machine.shortcut()));
     EXPECT_EQ(machine.uninstallerCalls(), "[/registrieren][/version][1.2.3]\n");
+}
+
+// Under the engine only: the launcher of the first installation is a Windows program, running
+// from the install folder while the reinstall starts.
+TEST_F(Guards, RunningLauncherStopsAReinstallBeforeAnyFileIsReplaced)
+{
+    ASSERT_TRUE(underWine()) << "a Windows program must hold the file";
+    fs::remove_all(payload());
+    makeInstallPayload(payload());
+    fs::copy_file(wine::windowsTools() / "ORVAN Launcher.exe", payload() / "ORVAN Launcher.exe",
+                  fs::copy_options::overwrite_existing);
+    publish(payload());
+    Machine machine;
+    ASSERT_EQ(joined(run(machine).lines), joined(successLines("1.2.3", 1, true, machine.launcher())));
+    std::map<std::string, std::string> installed = filesBelow(machine.installDir());
+    pythonZip(scratch() / "paket.zip", {{"Inhalt/neu.txt", "neu"}, {"Inhalt/ORVAN Launcher.exe", "MZ neu"}});
+    republish(tree(), scratch() / "paket.zip");
+
+    fs::path started = machine.root.path / "gestartet.txt";
+    Outcome launcher = runShell("ORVAN_LAUNCHER_HOLD_MS=60000 ORVAN_LAUNCHER_RECORD=" +
+                                shellQuote(scriptPath(started)) + " " + shellQuote(wine::loader()) + " " +
+                                shellQuote(scriptPath(machine.launcher())) + " >/dev/null 2>&1 & echo $!");
+    pid_t pid = std::atoi(launcher.out.c_str());
+    ASSERT_GT(pid, 0);
+    for (int i = 0; i < 200 && readFile(started).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_FALSE(readFile(started).empty()) << "the installed launcher did not start";
+
+    ScriptRun result = run(machine);
+    ::kill(pid, SIGKILL);
+
+    ASSERT_FALSE(result.lines.empty()) << result.raw;
+    EXPECT_EQ(result.lines.back(), errorLine("Die Datei \"ORVAN Launcher.exe\" im Installationsordner ist in Gebrauch. "
+                                             "Bitte den ORVAN Launcher schliessen und nochmal versuchen."))
+        << result.raw;
+    EXPECT_TRUE(filesBelow(machine.installDir()) == installed) << "nothing replaced, nothing added";
 }

@@ -68,10 +68,14 @@ struct Installation : ::testing::Test {
         ASSERT_TRUE(startHttpsServer(server, serverDir(), serverPort(), extraConfig)) << server.error;
     }
 
-    void startAtReady(const std::string& name)
+    // plantPowerShell: a powershell.exe beside the installer, which is also its working folder,
+    // as one dropped into Downloads. It is the test launcher, so a start of it leaves a record.
+    void startAtReady(const std::string& name, bool plantPowerShell = false)
     {
         std::string why;
         ASSERT_TRUE(prepareRun(run, name, why)) << why;
+        if (plantPowerShell)
+            fs::copy_file(wine::windowsTools() / "ORVAN Launcher.exe", run.runFolder / "powershell.exe");
         ASSERT_TRUE(startInstaller(run, why)) << why;
         ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Ready, kToReady));
     }
@@ -119,7 +123,7 @@ std::string windowsLower(std::string text)
 TEST_F(Installation, InstallsAndTheStartButtonOpensTheInstalledLauncher)
 {
     ASSERT_NO_FATAL_FAILURE(publishAndServe("2.4.0", "64K"));
-    ASSERT_NO_FATAL_FAILURE(startAtReady("erfolg"));
+    ASSERT_NO_FATAL_FAILURE(startAtReady("erfolg", true));
     pressButton();
     ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Installing, kToInstalling));
     ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Finished, kToOutcome));
@@ -142,7 +146,7 @@ TEST_F(Installation, InstallsAndTheStartButtonOpensTheInstalledLauncher)
                   .find(windowsLower("program=" + windowsPath(installFolder() / "ORVAN Deinstallieren.exe") + "\n")),
               std::string::npos)
         << readFile(run.uninstallerRecord);
-    EXPECT_FALSE(fs::exists(run.launcherRecord)) << "nothing is started before the click";
+    EXPECT_FALSE(fs::exists(run.launcherRecord)) << "nothing is started before the click, the planted powershell.exe neither";
 
     pressButton();
     ASSERT_TRUE(waitForExit(run, kToExit)) << "the start button closes the installer";

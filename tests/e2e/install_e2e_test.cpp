@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 using namespace e2e;
@@ -89,16 +88,7 @@ struct Installation : ::testing::Test {
     }
 
     // The uninstaller's arguments, one bracketed list per call.
-    std::string uninstallerCalls() const
-    {
-        std::string calls;
-        std::istringstream lines(readFile(run.uninstallerRecord));
-        std::string line;
-        while (std::getline(lines, line))
-            if (line.rfind("argv=", 0) == 0)
-                calls += line.substr(5) + "\n";
-        return calls;
-    }
+    std::string uninstallerCalls() const { return wine::recordedArguments(run.uninstallerRecord); }
 };
 
 bool waitForFile(const fs::path& file, int timeoutMs)

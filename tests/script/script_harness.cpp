@@ -100,16 +100,7 @@ Machine::Machine(const std::string& profileName)
 
 std::string Machine::uninstallerCalls() const
 {
-    if (!underWine())
-        return readFile(uninstallerRecord());
-    // The Windows recorder's argv= lines (tests/e2e_win/launcher_win.cpp).
-    std::string calls;
-    std::istringstream lines(readFile(uninstallerRecord()));
-    std::string line;
-    while (std::getline(lines, line))
-        if (line.rfind("argv=", 0) == 0)
-            calls += line.substr(5) + "\n";
-    return calls;
+    return underWine() ? wine::recordedArguments(uninstallerRecord()) : readFile(uninstallerRecord());
 }
 
 nlohmann::json savedShortcut(const Machine& machine)

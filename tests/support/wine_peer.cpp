@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -144,6 +145,17 @@ std::string readShortcut(const fs::path& linuxPath)
     std::string text = readFile(output);
     fs::remove(output);
     return status == 0 ? text.substr(0, text.find('\n')) : std::string();
+}
+
+std::string recordedArguments(const fs::path& record)
+{
+    std::string calls;
+    std::istringstream lines(readFile(record));
+    std::string line;
+    while (std::getline(lines, line))
+        if (line.rfind("argv=", 0) == 0)
+            calls += line.substr(5) + "\n";
+    return calls;
 }
 
 int engineProcesses()

@@ -46,6 +46,10 @@ int runEngine(const std::vector<std::string>& engineArguments, const fs::path& o
 // "IconLocation"} as one line of JSON, empty when it cannot be loaded.
 std::string readShortcut(const fs::path& linuxPath);
 
+// What the recording launcher or uninstaller of tests/e2e_win wrote into its record: each start's
+// arguments in brackets, one line per start; empty when it never ran.
+std::string recordedArguments(const fs::path& record);
+
 // How many engine processes of this prefix are running.
 int engineProcesses();
 

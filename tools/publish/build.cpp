@@ -156,7 +156,7 @@ void checkPayload(const std::vector<PayloadFile>& files, std::vector<std::string
             problems.push_back("Die Datei " + inQuotes(file.relative) + " " + problem);
             continue;
         }
-        std::string lower = lowerAscii(file.relative);
+        std::string lower = windowsFoldedName(file.relative);
         auto [at, inserted] = byLowerName.emplace(lower, file.relative);
         if (!inserted)
             problems.push_back("Die Dateien " + inQuotes(at->second) + " und " + inQuotes(file.relative) +

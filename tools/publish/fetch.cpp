@@ -110,6 +110,10 @@ FetchResult fetchUrl(const std::string& url, const std::string& caFile, std::str
         curl_easy_getinfo(curl, CURLINFO_CONTENT_TYPE, &type);
         if (type)
             result.contentType = type;
+        const char* finalUrl = nullptr;
+        curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &finalUrl);
+        if (finalUrl)
+            result.finalUrl = finalUrl;
     } else {
         result.error = message[0] ? message : curl_easy_strerror(code);
     }

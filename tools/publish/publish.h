@@ -44,6 +44,16 @@ std::string windowsNameProblem(std::string_view name);
 std::string versionProblem(std::string_view version);
 // The path of a payload file below the install folder, "/"-separated as in the zip.
 std::string payloadPathProblem(std::string_view relative);
+// Without long path support, which a default Windows lacks, a file's path must stay below 260
+// UTF-16 characters and a folder's below 248. The install folder lies in the user's profile,
+// "C:\Users\" and the account name: payload paths must fit below a profile of this length.
+inline constexpr std::size_t kAssumedProfileLength = 60;
+inline constexpr std::size_t kMaxWindowsPath = 259;
+inline constexpr std::size_t kMaxWindowsFolderPath = 247;
+// The payload path as Windows compares names: NTFS folds letter case with one upper-case table
+// for the UTF-16 units of the Basic Multilingual Plane, "\xC3\xA4" and "\xC3\x84" included. Two
+// paths with the same fold are one file on Windows.
+std::string windowsFoldedName(std::string_view utf8);
 // The file name of a part's local copy: the text of its url after the last "/" or "\".
 std::string_view partFileName(std::string_view url);
 std::string partFileNameProblem(std::string_view url);
@@ -101,6 +111,7 @@ struct FetchResult {
     std::string cacheControl; // the final response's headers, empty when not sent
     std::string expires;
     std::string date;
+    std::string finalUrl;     // where the last redirect led, the request's own URL without one
     std::string error;        // transport failure when !ok
 };
 

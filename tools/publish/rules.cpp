@@ -6,6 +6,9 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <cwctype>
+
+#include <locale.h>
 
 namespace {
 
@@ -161,6 +164,96 @@ std::string versionProblem(std::string_view version)
     return {};
 }
 
+namespace {
+
+// The UTF-16 units a UTF-8 text takes on Windows; an invalid text counts one per byte.
+std::size_t utf16Length(std::string_view utf8)
+{
+    std::size_t units = 0;
+    for (char c : utf8) {
+        auto u = static_cast<unsigned char>(c);
+        if ((u & 0xC0) != 0x80)
+            units += u >= 0xF0 ? 2 : 1;
+    }
+    return units;
+}
+
+// Calls back with each code point of a valid UTF-8 text.
+template <typename Visit> void forEachCodePoint(std::string_view text, Visit visit)
+{
+    for (std::size_t i = 0; i < text.size();) {
+        auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        std::uint32_t code = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length && i + k < text.size(); ++k)
+            code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        visit(code);
+        i += length;
+    }
+}
+
+void appendUtf8(std::string& out, std::uint32_t code)
+{
+    if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+} // namespace
+
+std::string windowsFoldedName(std::string_view utf8)
+{
+    // Unicode's simple upper-case mapping, as the C.UTF-8 locale knows it, whatever locale the
+    // program runs in; characters outside the Basic Multilingual Plane stay as they are.
+    static locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (!isValidUtf8(utf8))
+        return std::string(utf8);
+    std::string out;
+    out.reserve(utf8.size());
+    forEachCodePoint(utf8, [&](std::uint32_t code) {
+        if (code < 0x80)
+            code = static_cast<std::uint32_t>(code >= 'a' && code <= 'z' ? code - 'a' + 'A' : code);
+        else if (code < 0x10000 && unicode != static_cast<locale_t>(nullptr))
+            code = static_cast<std::uint32_t>(towupper_l(static_cast<wint_t>(code), unicode));
+        appendUtf8(out, code);
+    });
+    return out;
+}
+
+namespace {
+
+std::string longPathProblem(std::string_view relative)
+{
+    // "<profile>\ORVAN Launcher\" and the path with its separators turned.
+    std::size_t installFolder = kAssumedProfileLength + 1 + 14;
+    std::size_t file = installFolder + 1 + utf16Length(relative);
+    std::size_t slash = relative.rfind('/');
+    std::size_t folder = slash == std::string_view::npos ? installFolder
+                                                          : installFolder + 1 + utf16Length(relative.substr(0, slash));
+    if (file <= kMaxWindowsPath && folder <= kMaxWindowsFolderPath)
+        return {};
+    return "wird unter einem Profilordner von " + std::to_string(kAssumedProfileLength) + " Zeichen " +
+           (file > kMaxWindowsPath ? std::to_string(file) + " Zeichen lang (Windows erlaubt ohne lange Pfade hoechstens " +
+                                         std::to_string(kMaxWindowsPath) + ")"
+                                   : "ein Ordnerpfad von " + std::to_string(folder) +
+                                         " Zeichen (Windows erlaubt ohne lange Pfade hoechstens " +
+                                         std::to_string(kMaxWindowsFolderPath) + ")");
+}
+
+} // namespace
+
 std::string payloadPathProblem(std::string_view relative)
 {
     if (relative.empty())
@@ -198,7 +291,7 @@ std::string payloadPathProblem(std::string_view relative)
             return "hat einen Abschnitt " + inQuotes(segment) + ", der " + problem;
         start = end + 1;
     }
-    return {};
+    return longPathProblem(relative);
 }
 
 std::string_view partFileName(std::string_view url)
@@ -219,6 +312,11 @@ std::string partFileNameProblem(std::string_view url)
         kept.remove_suffix(1);
     if (equalsIgnoringCase(kept, kPackageFileName))
         return "Dateiname " + inQuotes(name) + " ist der Name der Paketdatei";
+    // Windows PowerShell reads the path a part is stored under as a wildcard pattern.
+    std::size_t bracket = name.find_first_of("[]");
+    if (bracket != std::string_view::npos)
+        return "Dateiname " + inQuotes(name) + " enthaelt das Zeichen '" + name[bracket] +
+               "', das Windows PowerShell in Pfaden als Platzhalter liest";
     std::string problem = windowsNameProblem(name);
     if (!problem.empty())
         return "Dateiname " + inQuotes(name) + " " + problem;

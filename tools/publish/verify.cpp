@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <set>
 
 #include <unistd.h>
@@ -123,6 +124,11 @@ bool loadDocument(Verify& v, const std::string& what, const std::string& url, st
         problem(v, what + " " + inQuotes(url) + " antwortet mit HTTP-Status " + std::to_string(result.status));
         return false;
     }
+    // The installer takes the documents only from an https answer: Windows PowerShell would
+    // follow a redirect to http, and the installer refuses what arrives that way.
+    if (lowerAscii(splitUri(result.finalUrl).scheme) != "https")
+        problem(v, what + " " + inQuotes(url) + " wird auf " + inQuotes(result.finalUrl) +
+                       " umgeleitet, eine Adresse ohne https; der Installer laedt dann nichts");
     // A cache that keeps one of the documents longer than the others hands out a mix of two
     // releases: an old manifest whose parts are gone, or a signature of another manifest.
     std::string caching = documentCachingProblem(result.cacheControl, result.expires, result.date, std::time(nullptr));
@@ -433,7 +439,7 @@ void checkPackage(Verify& v, const fs::path& package)
     }
     bool launcher = false;
     std::size_t outside = 0;
-    std::set<std::string> lowerFiles;
+    std::map<std::string, std::string> lowerFiles; // folded as Windows compares -> as written
     std::set<std::string> lowerFolders;
     std::vector<char> buffer(1 << 16);
     zip_int64_t count = zip_get_num_entries(archive, 0);
@@ -465,8 +471,11 @@ void checkPackage(Verify& v, const fs::path& package)
         if (raw.substr(kPayloadPrefix.size()) == kUninstallerName)
             v.report->hasUninstaller = true;
         ++v.report->payloadFiles;
-        std::string lower = lowerAscii(relative);
-        lowerFiles.insert(lower);
+        std::string lower = windowsFoldedName(relative);
+        auto [known, added] = lowerFiles.emplace(lower, relative);
+        if (!added)
+            problem(v, label + ": ist unter Windows dieselbe Datei wie " + inQuotes(std::string(kPayloadPrefix) + known->second) +
+                           "; eine ueberschreibt die andere");
         for (std::size_t slash = lower.find('/'); slash != std::string::npos; slash = lower.find('/', slash + 1))
             lowerFolders.insert(lower.substr(0, slash));
 
@@ -499,8 +508,8 @@ void checkPackage(Verify& v, const fs::path& package)
         zip_fclose(file);
     }
     zip_discard(archive);
-    for (const std::string& name : lowerFiles)
-        if (lowerFolders.count(name))
+    for (const auto& [lower, name] : lowerFiles)
+        if (lowerFolders.count(lower))
             problem(v, "Im Paket ist " + inQuotes(std::string(kPayloadPrefix) + name) +
                            " unter Windows Datei und Ordner zugleich; das Entpacken scheitert");
     if (!launcher)
@@ -508,6 +517,21 @@ void checkPackage(Verify& v, const fs::path& package)
     if (outside > 0)
         v.report->notes.push_back(std::to_string(outside) + " Eintraege liegen nicht unter " +
                                   inQuotes(kPayloadPrefix) + " und werden nicht installiert");
+}
+
+// Whether the signature lies beside the manifest, asked quietly: without --key its absence is
+// worth a note, not a problem.
+bool signatureExists(const Verify& v, const std::string& url)
+{
+    if (!v.remote) {
+        fs::path path;
+        std::string why;
+        std::error_code ec;
+        return localPath(v, url, path, why) && fs::is_regular_file(path, ec);
+    }
+    std::string body;
+    FetchResult result = fetchUrl(escapeUri(url), v.caFile, &body, {});
+    return result.ok && result.status >= 200 && result.status < 300;
 }
 
 // What the installer built with a key demands before it reads a single member of the manifest.
@@ -519,6 +543,13 @@ void checkSignature(Verify& v, const std::string& updateUrl, const std::string& 
     if (!v.key) {
         if (!namedKey.empty())
             v.report->notes.push_back("Das Manifest ist signiert (Schluessel " + namedKey + "); --key prueft die Signatur");
+        // An installer built with a key refuses a release without a signature; one without a
+        // key ignores it.
+        std::string signatureUrl = updateUrl + std::string(kSignatureSuffix);
+        v.report->notes.push_back(signatureExists(v, signatureUrl)
+                                      ? "Neben dem Manifest liegt eine Signatur " + inQuotes(signatureUrl)
+                                      : "Neben dem Manifest liegt keine Signatur " + inQuotes(signatureUrl) +
+                                            ": ein Installer, der mit Schluessel gebaut ist, laedt diese Version nicht");
         return;
     }
     std::string signature;

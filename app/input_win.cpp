@@ -4,6 +4,8 @@
 
 #include <shellapi.h>
 
+#include <string>
+
 namespace {
 
 bool onButton(POINT point)
@@ -32,10 +34,16 @@ LRESULT onLButtonDown(HWND window, int x, int y)
     if (!onButton(POINT{x, y}))
         return 0;
     switch (applyButtonClick(installerState)) {
-    case ClickAction::OpenLauncherAndQuit:
-        ShellExecuteW(window, L"open", installerState.launcherPath.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    case ClickAction::OpenLauncherAndQuit: {
+        // The launcher starts in its own folder, not in the installer's (usually Downloads),
+        // where Windows would look for a DLL that the launcher lacks.
+        const std::wstring& path = installerState.launcherPath;
+        std::size_t slash = path.find_last_of(L"\\/");
+        std::wstring folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+        ShellExecuteW(window, L"open", path.c_str(), nullptr, folder.empty() ? nullptr : folder.c_str(), SW_SHOWNORMAL);
         PostQuitMessage(0);
         break;
+    }
     case ClickAction::StartAttempt:
         InvalidateRect(mainWindow, nullptr, FALSE);
         if (!startInstallWorker()) {

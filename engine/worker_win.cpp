@@ -4,6 +4,7 @@
 #include "protocol.h"
 #include "protocol_win.h"
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -14,15 +15,17 @@ namespace {
 // it. Only worker threads take it; the UI thread never waits for a worker.
 SRWLOCK scriptFileLock = SRWLOCK_INIT;
 
-// The temporary path, "orvan-install-", the process id and ".ps1"; false when the temporary
-// path is not available or the script path would not fit, rather than using a cut path.
-bool makeScriptPath(wchar_t (&scriptPath)[kPathCapacity])
+// The temporary folder (ending in a backslash) and in it "orvan-install-", the process id and
+// ".ps1"; false when the temporary path is not available or the script path would not fit,
+// rather than using a cut path.
+bool makeScriptPath(std::wstring& tempFolder, wchar_t (&scriptPath)[kPathCapacity])
 {
     wchar_t tempPath[kPathCapacity];
     DWORD length = GetTempPathW(kPathCapacity, tempPath);
     if (length == 0 || length >= kPathCapacity)
         return false;
-    std::wstring path(tempPath, length);
+    tempFolder.assign(tempPath, length);
+    std::wstring path = tempFolder;
     path += L"orvan-install-";
     path += std::to_wstring(GetCurrentProcessId());
     path += L".ps1";
@@ -47,13 +50,44 @@ bool systemPowerShellPath(std::wstring& program)
     return true;
 }
 
-void writeScriptFile(const wchar_t* scriptPath)
+// Writes the script and returns a handle that keeps it as written until PowerShell has run it:
+// read access only, shared for reading only, so nobody can write, rename, replace or delete the
+// file while the handle is open. TEMP is the user's even when the installer runs elevated.
+// INVALID_HANDLE_VALUE when the file could not be written or is not what was written.
+HANDLE writeScriptFile(const wchar_t* scriptPath)
 {
-    // Failures show later: PowerShell then reports the missing or empty file on its output.
-    HANDLE file = CreateFileW(scriptPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Whatever lies at the path (a file planted there, a link to somewhere else) goes, or the
+    // attempt ends: a new file is created, nothing is written through or run that we did not
+    // write. A read-only file cannot be deleted, so it stops the attempt.
+    DeleteFileW(scriptPath);
+    HANDLE file = CreateFileW(scriptPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return INVALID_HANDLE_VALUE;
     DWORD written = 0;
-    WriteFile(file, kInstallScript, static_cast<DWORD>(kInstallScriptSize), &written, nullptr);
-    CloseHandle(file);
+    BOOL wrote = WriteFile(file, kInstallScript, static_cast<DWORD>(kInstallScriptSize), &written, nullptr);
+    BOOL closed = CloseHandle(file);
+    if (!wrote || !closed || written != kInstallScriptSize) {
+        DeleteFileW(scriptPath); // a partial script (a full disk) must not stay behind
+        return INVALID_HANDLE_VALUE;
+    }
+    // Between the close and this open another process could have put a file of its own there,
+    // so the content read through the guarding handle is what counts. A link put in place is
+    // opened as itself, not followed, and reads as no script.
+    HANDLE guard = CreateFileW(scriptPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (guard == INVALID_HANDLE_VALUE)
+        return INVALID_HANDLE_VALUE;
+    std::string content(kInstallScriptSize + 1, '\0');
+    DWORD got = 0;
+    DWORD total = 0;
+    while (total < content.size() &&
+           ReadFile(guard, content.data() + total, static_cast<DWORD>(content.size() - total), &got, nullptr) && got > 0)
+        total += got;
+    if (total != kInstallScriptSize || std::memcmp(content.data(), kInstallScript, kInstallScriptSize) != 0) {
+        CloseHandle(guard);
+        return INVALID_HANDLE_VALUE;
+    }
+    return guard;
 }
 
 // Reads the child's output to its end and dispatches every complete line; true when one of
@@ -79,21 +113,27 @@ bool relayOutput(HANDLE readEnd)
 // own outcome line has been posted.
 const wchar_t* runAttempt()
 {
+    std::wstring tempFolder;
     wchar_t scriptPath[kPathCapacity];
-    if (!makeScriptPath(scriptPath))
+    if (!makeScriptPath(tempFolder, scriptPath))
         return L"Der tempor\u00E4re Ordner ist nicht verf\u00FCgbar.";
-
-    writeScriptFile(scriptPath);
 
     std::wstring program;
     if (!systemPowerShellPath(program))
         return L"PowerShell konnte nicht gestartet werden.";
 
+    HANDLE scriptGuard = writeScriptFile(scriptPath);
+    if (scriptGuard == INVALID_HANDLE_VALUE)
+        return L"Das Installationsskript konnte nicht in den tempor\u00E4ren Ordner geschrieben werden.";
+
     SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0))
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+        CloseHandle(scriptGuard);
+        DeleteFileW(scriptPath);
         return L"PowerShell konnte nicht gestartet werden.";
+    }
     // Only the write end may pass to the child: an inherited read end would keep the pipe open.
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
 
@@ -111,9 +151,13 @@ const wchar_t* runAttempt()
     startup.hStdError = writeEnd;
     PROCESS_INFORMATION child = {};
 
-    if (!CreateProcessW(program.c_str(), writable.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
-                        &startup, &child)) {
-        // The script file stays; the next attempt overwrites it.
+    // The temporary folder as PowerShell's current folder, and through it the uninstaller's
+    // parent's: the installer's own folder is usually Downloads, where Windows would look for a
+    // DLL that a started program lacks.
+    if (!CreateProcessW(program.c_str(), writable.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                        tempFolder.c_str(), &startup, &child)) {
+        // The script file stays; the next attempt replaces it.
+        CloseHandle(scriptGuard);
         CloseHandle(readEnd);
         CloseHandle(writeEnd);
         return L"PowerShell konnte nicht gestartet werden.";
@@ -128,6 +172,7 @@ const wchar_t* runAttempt()
     WaitForSingleObject(child.hProcess, INFINITE);
     CloseHandle(child.hProcess);
     CloseHandle(child.hThread);
+    CloseHandle(scriptGuard);
     DeleteFileW(scriptPath);
 
     // A child that ended without an outcome line (the script blocked by policy, the file not

@@ -132,8 +132,10 @@ TEST_F(Installation, InstallsAndTheStartButtonOpensTheInstalledLauncher)
     EXPECT_EQ(link.value("IconLocation", ""), launcher + ",0");
 
     EXPECT_EQ(uninstallerCalls(), "[/registrieren][/version][2.4.0]\n") << readFile(run.uninstallerRecord);
+    // Started in the install folder, not in the installer's, where Windows would look for DLLs.
     EXPECT_NE(windowsLower(readFile(run.uninstallerRecord))
-                  .find(windowsLower("program=" + windowsPath(installFolder() / "ORVAN Deinstallieren.exe") + "\n")),
+                  .find(windowsLower("program=" + windowsPath(installFolder() / "ORVAN Deinstallieren.exe") +
+                                     "\nfolder=" + windowsPath(installFolder()) + "\n")),
               std::string::npos)
         << readFile(run.uninstallerRecord);
     EXPECT_FALSE(fs::exists(run.launcherRecord)) << "nothing is started before the click, the planted powershell.exe neither";
@@ -143,9 +145,9 @@ TEST_F(Installation, InstallsAndTheStartButtonOpensTheInstalledLauncher)
     EXPECT_EQ(run.exitStatus, 0);
     ASSERT_TRUE(waitForFile(run.launcherRecord, kToExit)) << "the installed launcher was not started";
     std::string record = readFile(run.launcherRecord);
-    // Opened with no working folder of its own, the launcher keeps the installer's.
+    // The launcher runs in its own folder, not in the installer's.
     EXPECT_EQ(windowsLower(record), windowsLower("program=" + windowsPath(installFolder() / "ORVAN Launcher.exe") +
-                                                 "\nfolder=" + windowsPath(run.runFolder) + "\narguments=\nargv=\n"));
+                                                 "\nfolder=" + windowsPath(installFolder()) + "\narguments=\nargv=\n"));
 }
 
 TEST_F(Installation, FailsWhileTheServerIsDownAndARetryInstalls)

@@ -51,6 +51,38 @@ TEST(PublishNames, PayloadPathsThatLeaveOrBreakTheInstallFolder)
     }
 }
 
+// Windows without long paths: a file's path below 260 characters, a folder's below 248, under a
+// profile of 60 characters and "\ORVAN Launcher\"; counted in UTF-16 units.
+TEST(PublishNames, PayloadPathsThatGetTooLongForWindows)
+{
+    const std::string smile = "\xF0\x9F\x98\x80"; // two UTF-16 units
+    std::string smiles;
+    for (int i = 0; i < 92; ++i)
+        smiles += smile;
+    struct Case {
+        std::string path;
+        const char* problem; // empty: fine
+    };
+    for (const Case& c : {Case{std::string(183, 'a'), ""}, Case{std::string(184, 'a'), "260 Zeichen lang"},
+                          Case{std::string(171, 'd') + "/x", ""}, Case{std::string(172, 'd') + "/x", "Ordnerpfad von 248"},
+                          Case{std::string(183, 'a').replace(0, 2, "\xC3\xA4"), ""},
+                          Case{smiles, "260 Zeichen lang"}}) {
+        std::string problem = payloadPathProblem(c.path);
+        if (*c.problem == '\0')
+            EXPECT_EQ(problem, "") << c.path.size();
+        else
+            EXPECT_NE(problem.find(c.problem), std::string::npos) << c.path.size() << " -> " << problem;
+    }
+}
+
+TEST(PublishNames, NamesFoldAsWindowsComparesThem)
+{
+    EXPECT_EQ(windowsFoldedName("\xC3\xA4rger/\xC3\xB6l.DLL"), windowsFoldedName("\xC3\x84RGER/\xC3\x96L.dll"));
+    EXPECT_EQ(windowsFoldedName("\xCF\x83"), windowsFoldedName("\xCE\xA3")); // sigma
+    EXPECT_NE(windowsFoldedName("stra\xC3\x9F" "e"), windowsFoldedName("STRASSE")) << "no full case folding";
+    EXPECT_NE(windowsFoldedName("a"), windowsFoldedName("b"));
+}
+
 TEST(PublishNames, PartFileNameIsTheTextAfterTheLastSeparator)
 {
     EXPECT_EQ(partFileName("teil.bin"), "teil.bin");
@@ -67,6 +99,8 @@ TEST(PublishNames, PartFileNameIsTheTextAfterTheLastSeparator)
         EXPECT_NE(partFileNameProblem(url).find("Paketdatei"), std::string::npos) << url;
     EXPECT_NE(partFileNameProblem("a:b").find("':'"), std::string::npos);
     EXPECT_NE(partFileNameProblem("x/aux.bin").find("Geraetename"), std::string::npos);
+    for (const char* url : {"teil[1].bin", "x/teil]1.bin"})
+        EXPECT_NE(partFileNameProblem(url).find("als Platzhalter"), std::string::npos) << url;
 }
 
 TEST(PublishNames, BuildGivesPartsSafeNamesWhateverTheVersionHolds)

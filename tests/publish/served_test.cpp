@@ -15,7 +15,11 @@ struct ServedFixture : ::testing::Test {
     {
         serverDir = new TempDir;
         server = new HttpsServer;
-        startHttpsServer(*server, serverDir->path);
+        // Plain http on a second port, and /nach-http/ redirecting there.
+        std::string http = "127.0.0.1:" + std::to_string(freeLoopbackPort());
+        startHttpsServer(*server, serverDir->path, 0,
+                         "    listen " + http + ";\n    location ~ ^/nach-http(/.*)$ { return 302 http://" + http +
+                             "$1$is_args$args; }\n");
     }
 
     static void TearDownTestSuite()
@@ -90,6 +94,37 @@ TEST_F(ServedFixture, UpdateUrlOverPlainHttpIsRefused)
     Outcome run = verifyServed();
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(saysProblem(run, "ist keine https-Adresse")) << run.out;
+}
+
+TEST_F(ServedFixture, ManifestRedirectedToPlainHttpIsNamed)
+{
+    writeFile(catalogPath(tree), "{\"launcher\":{\"update\":\"/nach-http/games/launcher/update.json\"}}");
+    Outcome run = verifyServed();
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(saysProblem(run, "Das Manifest \"https://127.0.0.1:" + std::to_string(server->port) +
+                                     "/nach-http/games/launcher/update.json\" wird auf \"http://127.0.0.1:"))
+        << run.out;
+    EXPECT_TRUE(saysProblem(run, "umgeleitet, eine Adresse ohne https")) << run.out;
+}
+
+TEST_F(ServedFixture, WithoutKeyVerifySaysWhetherASignatureLiesBesideTheManifest)
+{
+    Outcome run = verifyServed();
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("Hinweis: Neben dem Manifest liegt keine Signatur \"" + base +
+                           "launcher/update.json.sig\": ein Installer, der mit Schluessel gebaut ist, laedt diese Version nicht"),
+              std::string::npos)
+        << run.out;
+
+    TempDir keys;
+    KeyPair key = makeKeyPair(keys.path, "release");
+    fs::remove_all(tree);
+    buildTree(payload, tree, "1.2.3", "32K", key.privateKey);
+    run = verifyServed();
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("Hinweis: Neben dem Manifest liegt eine Signatur \"" + base + "launcher/update.json.sig\""),
+              std::string::npos)
+        << run.out;
 }
 
 TEST_F(ServedFixture, SignatureIsFetchedBesideTheManifest)

@@ -216,7 +216,8 @@ TEST_F(VerifyFixture, PartFileNames)
                           Case{"LAUNCHER.ZIP", "LAUNCHER.ZIP", "Name der Paketdatei"},
                           Case{"teil.bin?sig=1", "teil.bin", "Abfrage"},
                           Case{"unterordner/", "unterordner/index.html", "keinen Dateinamen"},
-                          Case{"teil:1.bin", "teil:1.bin", "':'"}}) {
+                          Case{"teil:1.bin", "teil:1.bin", "':'"},
+                          Case{"teil[1].bin", "teil[1].bin", "als Platzhalter"}}) {
         fs::path current = folder / m["paket"]["teile"][0]["url"].get<std::string>();
         writeFile(folder / c.file, readFile(current));
         m["paket"]["teile"][0]["url"] = c.url;
@@ -293,6 +294,11 @@ TEST_F(VerifyFixture, PayloadPathsLeavingTheInstallFolder)
     }
     publishPythonZip({{kLauncherEntry, "MZ"}, {"Inhalt/daten", "x"}, {"Inhalt/Daten/x.txt", "y"}});
     expectProblem("Datei und Ordner zugleich");
+    // Windows folds letter case beyond ASCII as well.
+    publishPythonZip({{kLauncherEntry, "MZ"}, {"Inhalt/\xC3\x84.dll", "x"}, {"Inhalt/\xC3\xA4.dll", "y"}});
+    expectProblem("Eintrag \"Inhalt/\xC3\xA4.dll\": ist unter Windows dieselbe Datei wie \"Inhalt/\xC3\x84.dll\"");
+    publishPythonZip({{kLauncherEntry, "MZ"}, {"Inhalt/tief/" + std::string(180, 'x'), "lang"}});
+    expectProblem("Zeichen lang (Windows erlaubt ohne lange Pfade hoechstens 259)");
 }
 
 TEST_F(VerifyFixture, EntriesTheInstallerCannotReadRight)

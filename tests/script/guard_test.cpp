@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <fstream>
 #include <thread>
 
 namespace {
@@ -264,4 +265,140 @@ TEST_F(Guards, RunningLauncherStopsAReinstallBeforeAnyFileIsReplaced)
                                              "Bitte den ORVAN Launcher schliessen und nochmal versuchen."))
         << result.raw;
     EXPECT_TRUE(filesBelow(machine.installDir()) == installed) << "nothing replaced, nothing added";
+}
+
+// Windows PowerShell follows a redirect from https to http; PowerShell 7 refuses it on its own,
+// so here the server's redirect ends the run either way.
+TEST_F(Guards, ManifestRedirectedToPlainHttpIsNotRead)
+{
+    publishDefault();
+    setCatalogText(R"({"launcher": {"update": "/nach-http/games/launcher/update.json"}})");
+    Machine machine;
+
+    ScriptRun result = run(machine);
+
+    ASSERT_EQ(result.lines.size(), 3u) << result.raw;
+    EXPECT_EQ(result.lines.back().rfind("ERROR \"", 0), 0u) << result.raw;
+    EXPECT_EQ(accessLog().find(".bin"), std::string::npos) << "no part was asked for";
+    EXPECT_TRUE(machine.tempEntries().empty());
+    EXPECT_FALSE(fs::exists(machine.installDir()));
+}
+
+TEST_F(Guards, RedirectWithinHttpsStillInstalls)
+{
+    publishDefault();
+    setCatalogText(R"({"launcher": {"update": "/umleitung/games/launcher/update.json"}})");
+    Machine machine;
+
+    ScriptRun result = run(machine);
+
+    EXPECT_EQ(joined(result.lines), joined(successLines("1.2.3", 1, true, machine.launcher()))) << result.raw;
+    EXPECT_EQ(filesBelow(machine.installDir()), filesBelow(payload()));
+}
+
+// The script's own check, with Invoke-WebRequest answering as Windows PowerShell does after it
+// followed a redirect to http: the answer's ResponseUri is the http address.
+struct RedirectedDocument {
+    const char* name;
+    const char* urlPattern;
+    bool signedRelease;
+};
+
+class AnswerOverHttp : public ScriptTest, public ::testing::WithParamInterface<RedirectedDocument> {};
+
+TEST_P(AnswerOverHttp, IsRefusedByTheScriptItself)
+{
+    if (GetParam().signedRelease)
+        publishSigned(releaseKey().privateKey);
+    else
+        publishDefault();
+    Machine machine;
+    std::string wrapper =
+        "function Invoke-WebRequest {\n"
+        "    param([switch]$UseBasicParsing, [string]$Uri, [string]$OutFile)\n"
+        "    if ($OutFile) { return Microsoft.PowerShell.Utility\\Invoke-WebRequest -UseBasicParsing -Uri $Uri -OutFile $OutFile }\n"
+        "    $response = Microsoft.PowerShell.Utility\\Invoke-WebRequest -UseBasicParsing -Uri $Uri\n"
+        "    if ($Uri -notlike '" + std::string(GetParam().urlPattern) + "') { return $response }\n"
+        "    [pscustomobject]@{ BaseResponse = [pscustomobject]@{ ResponseUri = [Uri]'http://127.0.0.1/umgeleitet' };"
+        " RawContentStream = $response.RawContentStream }\n"
+        "}";
+
+    ScriptRun result = run(machine, GetParam().signedRelease ? signedScript() : fs::path(), wrapper);
+
+    EXPECT_EQ(joined(result.lines),
+              joined(failedAfterManifest("Der Server hat auf eine ungeschuetzte Adresse umgeleitet "
+                                         "(http://127.0.0.1/umgeleitet) - aus Sicherheitsgruenden wird nichts geladen.")))
+        << result.raw;
+    EXPECT_EQ(accessLog().find(".bin"), std::string::npos) << "no part was asked for";
+    EXPECT_TRUE(machine.tempEntries().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Documents, AnswerOverHttp,
+                         ::testing::Values(RedirectedDocument{"Katalog", "*katalog.json?t=*", false},
+                                           RedirectedDocument{"Manifest", "*update.json?t=*", false},
+                                           RedirectedDocument{"Signatur", "*update.json.sig?t=*", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Windows PowerShell reads -OutFile as a wildcard pattern, so [ and ] in the download path would
+// fail there, while PowerShell 7 stores the part.
+TEST_F(Guards, BracketsInTheDownloadPathEndTheRunBeforeAnyDownload)
+{
+    struct Case {
+        bool inTemp;
+        std::string error;
+    };
+    for (const Case& c : {Case{true, ""}, Case{false, "Der Dateiname von Teil 1 enthaelt eckige Klammern ([ oder ]), "
+                                                      "mit denen Windows PowerShell keine Downloads speichern kann."}}) {
+        publishDefault();
+        Machine machine;
+        if (c.inTemp) {
+            machine.temp = machine.root.path / "temp [alt]";
+            fs::create_directories(machine.temp);
+        } else {
+            nlohmann::json document = manifest();
+            fs::path part = partPaths(tree())[0];
+            fs::rename(part, part.parent_path() / "teil[1].bin");
+            document["paket"]["teile"][0]["url"] = "teil[1].bin";
+            setManifest(document);
+        }
+        clearAccessLog();
+
+        ScriptRun result = run(machine);
+
+        std::string error = c.inTemp ? "Der temporaere Ordner \"" + scriptPath(machine.temp) +
+                                           "\" enthaelt eckige Klammern ([ oder ]), mit denen Windows PowerShell keine "
+                                           "Downloads speichern kann. Bitte TEMP auf einen anderen Ordner setzen."
+                                     : c.error;
+        EXPECT_EQ(joined(result.lines), joined(failedAfterManifest(error))) << result.raw;
+        EXPECT_EQ(accessLog().find(".bin"), std::string::npos) << "no part was asked for";
+        EXPECT_TRUE(machine.tempEntries().empty());
+    }
+}
+
+// Without long path support no file path reaches 260 characters: one of 259 installs, one of 260
+// ends the run before anything is unpacked, naming the file.
+TEST_F(Guards, PathsTooLongForWindowsAreFoundBeforeAnythingIsUnpacked)
+{
+    for (std::size_t length : {259u, 260u}) {
+        publishDefault();
+        Machine machine;
+        std::size_t room = length - scriptPath(machine.installDir()).size() - 1;
+        std::string relative = std::string(100, 'a') + "/" + std::string(room - 101, 'b');
+        pythonZip(scratch() / "paket.zip", {{"Inhalt/ORVAN Launcher.exe", "MZ"}, {"Inhalt/" + relative, "lang"}});
+        republish(tree(), scratch() / "paket.zip");
+
+        ScriptRun result = run(machine);
+
+        ASSERT_FALSE(result.lines.empty()) << result.raw;
+        if (length == 259) {
+            EXPECT_EQ(result.lines.back(), doneLine(machine.launcher())) << result.raw;
+            EXPECT_EQ(readFile(machine.installDir() / relative), "lang");
+        } else {
+            EXPECT_EQ(result.lines.back(), errorLine("Der Pfad der Datei \"" + relative +
+                                                     "\" wird im Installationsordner 260 Zeichen lang, mehr als Windows "
+                                                     "erlaubt (259). Bitte den Hersteller des Launchers informieren."))
+                << result.raw;
+            EXPECT_FALSE(fs::exists(machine.installDir()));
+        }
+    }
 }

@@ -29,6 +29,7 @@ struct Served {
     fs::path cutFile;
     int cutPort = 0;
     pid_t cutServer = -1;
+    int httpPort = 0;
 };
 
 std::unique_ptr<Served> served;
@@ -200,6 +201,7 @@ void ScriptTest::SetUpTestSuite()
     served = std::make_unique<Served>();
     startCutServer(*served);
     ASSERT_GT(served->cutPort, 0) << "cut server did not start";
+    served->httpPort = freeLoopbackPort();
     // Requests below /games/ and /teile/ are logged so tests see what was asked for; /anderswo/
     // answers only under the host name localhost, so a fetch there proves the host was used.
     std::string log = (served->dir.path / "access.log").string();
@@ -208,7 +210,12 @@ void ScriptTest::SetUpTestSuite()
         "    location /teile/ { access_log " + log + "; }\n"
         "    location /anderswo/ { access_log " + log + "; if ($host != \"localhost\") { return 404; } }\n"
         "    location /zeichensatz/ { access_log " + log + "; types { } default_type \"application/json; charset=iso-8859-1\"; }\n"
-        "    location /abbruch/ { proxy_pass http://127.0.0.1:" + std::to_string(served->cutPort) + "/; }\n";
+        "    location /abbruch/ { proxy_pass http://127.0.0.1:" + std::to_string(served->cutPort) + "/; }\n"
+        // The same server also answers plain http on a second port; /nach-http/ sends every
+        // request there and /umleitung/ to the same path over https.
+        "    listen 127.0.0.1:" + std::to_string(served->httpPort) + ";\n"
+        "    location ~ ^/nach-http(/.*)$ { return 302 http://127.0.0.1:" + std::to_string(served->httpPort) + "$1$is_args$args; }\n"
+        "    location ~ ^/umleitung(/.*)$ { return 302 https://$host:$server_port$1$is_args$args; }\n";
     ASSERT_TRUE(startHttpsServer(served->https, served->dir.path / "nginx", 0, extra)) << served->https.error;
     served->script = served->dir.path / "install.ps1";
     copyScriptFor(baseUrl(), served->script);
@@ -240,7 +247,7 @@ void ScriptTest::SetUp()
     std::error_code ec;
     for (const auto& entry : fs::directory_iterator(www()))
         fs::remove_all(entry.path(), ec);
-    std::ofstream(served->dir.path / "access.log", std::ios::trunc);
+    clearAccessLog();
 }
 
 fs::path ScriptTest::www() { return served->https.root; }
@@ -252,6 +259,7 @@ fs::path ScriptTest::signedScript() { return served->signedScript; }
 const KeyPair& ScriptTest::releaseKey() { return served->releaseKey; }
 const KeyPair& ScriptTest::otherKey() { return served->otherKey; }
 std::string ScriptTest::accessLog() { return readFile(served->dir.path / "access.log"); }
+void ScriptTest::clearAccessLog() { std::ofstream(served->dir.path / "access.log", std::ios::trunc); }
 std::string ScriptTest::cutUrl() { return origin() + "/abbruch/teil.bin"; }
 fs::path ScriptTest::cutFile() { return served->cutFile; }
 

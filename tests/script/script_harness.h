@@ -104,6 +104,7 @@ protected:
     // The access log of the server: one line per request below /games/, /teile/ and /zeichensatz/,
     // where every answer claims to be ISO-8859-1 text.
     static std::string accessLog();
+    static void clearAccessLog();
     // Where the cut-connection server answers, and the file it serves.
     static std::string cutUrl();
     static fs::path cutFile();

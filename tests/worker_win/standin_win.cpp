@@ -6,8 +6,11 @@
 //   ORVAN_STANDIN_PAUSE   milliseconds between writes (replay)
 //   ORVAN_STANDIN_RELEASE name of an event to wait for before exiting (replay, hold)
 //   ORVAN_STANDIN_RECORD  folder: every start appends "start <this program's path>" to starts.txt;
-//                         record mode also
-//                         writes command.txt (the command line) and script.bin (the script file)
+//                         record mode also writes command.txt (the command line), script.bin
+//                         (the script file), folder.txt (the working folder) and guard.txt: as
+//                         another process would try it, whether the script file could be opened
+//                         for writing, renamed and deleted while this program runs ("write=0
+//                         rename=0 delete=0" when all three are refused)
 #include "tests/common/win_files_win.h"
 
 #include <string>
@@ -75,7 +78,22 @@ void record(const std::wstring& folder)
         std::wstring::size_type start = open + 7;
         std::wstring path = commandLine.substr(start, commandLine.find(L'"', start) - start);
         script = readWholeFile(path);
+        HANDLE writable = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+        bool wrote = writable != INVALID_HANDLE_VALUE;
+        if (wrote)
+            CloseHandle(writable);
+        bool renamed = MoveFileW(path.c_str(), (path + L".anders").c_str()) != FALSE;
+        if (renamed)
+            MoveFileW((path + L".anders").c_str(), path.c_str());
+        bool deleted = DeleteFileW(path.c_str()) != FALSE;
+        std::string guard = std::string("write=") + (wrote ? "1" : "0") + " rename=" + (renamed ? "1" : "0") +
+                            " delete=" + (deleted ? "1" : "0");
+        writeFile(folder + L"\\guard.txt", guard.data(), static_cast<DWORD>(guard.size()), false);
     }
+    wchar_t current[MAX_PATH];
+    DWORD currentLength = GetCurrentDirectoryW(MAX_PATH, current);
+    writeFile(folder + L"\\folder.txt", current, currentLength * sizeof(wchar_t), false);
     writeFile(folder + L"\\script.bin", script.data(), static_cast<DWORD>(script.size()), false);
     out("@DONE C:\\aufgezeichnet\\ORVAN Launcher.exe\n");
 }

@@ -109,8 +109,35 @@ TEST_F(Worker, WritesTheEmbeddedScriptRunsPowerShellOnItAndDeletesIt)
     EXPECT_FALSE(script[0] == '\xEF' && script[1] == '\xBB' && script[2] == '\xBF') << "no byte-order mark";
     EXPECT_EQ(std::count(script.begin(), script.end(), '\0'), 0);
 
+    std::vector<char> guard = readWholeFile(record + L"\\guard.txt");
+    EXPECT_EQ(std::string(guard.begin(), guard.end()), "write=0 rename=0 delete=0")
+        << "while PowerShell runs nobody may change, replace or delete the script file";
+    std::vector<char> folder = readWholeFile(record + L"\\folder.txt");
+    EXPECT_EQ(std::wstring(reinterpret_cast<const wchar_t*>(folder.data()), folder.size() / sizeof(wchar_t)) + L"\\",
+              temp)
+        << "PowerShell runs in the temporary folder, not in the installer's";
+
     EXPECT_FALSE(fileExists(scriptPath)) << "the script file is deleted after the child exits";
     expectPosted(posted, {{WM_INSTALL_DONE, 0, L"C:\\aufgezeichnet\\ORVAN Launcher.exe"}});
+}
+
+TEST_F(Worker, AScriptFileThatCannotBeReplacedEndsTheAttemptAndIsNeverRun)
+{
+    // Planted before the attempt, read-only: neither deleted nor overwritten, so never ours.
+    std::wstring scriptPath = scriptPathIn(temp);
+    writeWholeFile(scriptPath, "Write-Host '@DONE C:\\fremd.exe'\n");
+    ASSERT_TRUE(SetFileAttributesW(scriptPath.c_str(), FILE_ATTRIBUTE_READONLY));
+    setStandin(L"ORVAN_STANDIN", L"record");
+
+    std::vector<Posted> posted = runAttempt();
+
+    expectPosted(posted, {{WM_INSTALL_ERROR, 0,
+                           L"Das Installationsskript konnte nicht in den tempor\u00E4ren Ordner geschrieben werden."}});
+    EXPECT_FALSE(fileExists(record + L"\\starts.txt")) << "PowerShell must not run on a file this attempt did not write";
+    std::vector<char> planted = readWholeFile(scriptPath);
+    EXPECT_EQ(std::string(planted.begin(), planted.end()), "Write-Host '@DONE C:\\fremd.exe'\n");
+    SetFileAttributesW(scriptPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(scriptPath.c_str());
 }
 
 TEST_F(Worker, PostsEveryLineInStreamOrderAndDropsTheUnterminatedLast)

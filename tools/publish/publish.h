@@ -16,6 +16,8 @@ inline constexpr std::string_view kPayloadPrefix = "Inhalt/";
 inline constexpr std::string_view kLauncherName = "ORVAN Launcher.exe";
 inline constexpr std::string_view kUninstallerName = "ORVAN Deinstallieren.exe";
 inline constexpr std::string_view kPackageFileName = "launcher.zip";
+// The install folder's name in the user's profile.
+inline constexpr std::string_view kInstallFolderName = "ORVAN Launcher";
 
 // Where build puts the manifest, relative to "games/"; the catalog names it by this reference.
 inline constexpr std::string_view kManifestReference = "launcher/update.json";

@@ -237,7 +237,7 @@ namespace {
 std::string longPathProblem(std::string_view relative)
 {
     // "<profile>\ORVAN Launcher\" and the path with its separators turned.
-    std::size_t installFolder = kAssumedProfileLength + 1 + 14;
+    std::size_t installFolder = kAssumedProfileLength + 1 + kInstallFolderName.size();
     std::size_t file = installFolder + 1 + utf16Length(relative);
     std::size_t slash = relative.rfind('/');
     std::size_t folder = slash == std::string_view::npos ? installFolder

@@ -142,7 +142,7 @@ TEST_F(SignatureFixture, VerifyNamesTheExpiryAndWhatIsWrongWithIt)
         int status;
         std::string line; // expected at the start of a line of the output
     };
-    const std::string inForm = " kein Zeitpunkt der Form JJJJ-MM-TTTHH:MM:SSZ (UTC)";
+    const std::string inForm = " ist kein Zeitpunkt der Form 2030-01-31T12:00:00Z (UTC, auf die Sekunde)";
     const Case cases[] = {
         {"thirty days ahead", expiryText(now + 30 * 86400), 0, "In Ordnung: "},
         {"thirteen days ahead", expiryText(now + 13 * 86400), 3,
@@ -152,12 +152,12 @@ TEST_F(SignatureFixture, VerifyNamesTheExpiryAndWhatIsWrongWithIt)
         {"two days past", expiryText(now - 2 * 86400), 1,
          "FEHLER: Die Signatur des Manifests ist abgelaufen (gueltigBis " + expiryText(now - 2 * 86400) + ")"},
         {"missing", std::nullopt, 1, "FEHLER: Das signierte Manifest nennt kein gueltigBis"},
-        {"without Z", "2030-01-01T00:00:00", 1, "FEHLER: Im Manifest ist gueltigBis \"2030-01-01T00:00:00\"" + inForm},
-        {"with an offset", "2030-01-01T00:00:00+00:00", 1, "FEHLER: Im Manifest ist gueltigBis \"2030-01-01T00:00:00+00:00\"" + inForm},
-        {"local form", "01.01.2030 00:00:00", 1, "FEHLER: Im Manifest ist gueltigBis \"01.01.2030 00:00:00\"" + inForm},
-        {"no such day", "2030-02-29T00:00:00Z", 1, "FEHLER: Im Manifest ist gueltigBis \"2030-02-29T00:00:00Z\"" + inForm},
-        {"fractions", "2030-01-01T00:00:00.5Z", 1, "FEHLER: Im Manifest ist gueltigBis \"2030-01-01T00:00:00.5Z\"" + inForm},
-        {"a number", "1893456000", 1, "FEHLER: Im Manifest ist gueltigBis \"1893456000\"" + inForm},
+        {"without Z", "2030-01-01T00:00:00", 1, "FEHLER: Im Manifest: gueltigBis \"2030-01-01T00:00:00\"" + inForm},
+        {"with an offset", "2030-01-01T00:00:00+00:00", 1, "FEHLER: Im Manifest: gueltigBis \"2030-01-01T00:00:00+00:00\"" + inForm},
+        {"local form", "01.01.2030 00:00:00", 1, "FEHLER: Im Manifest: gueltigBis \"01.01.2030 00:00:00\"" + inForm},
+        {"no such day", "2030-02-29T00:00:00Z", 1, "FEHLER: Im Manifest: gueltigBis \"2030-02-29T00:00:00Z\"" + inForm},
+        {"fractions", "2030-01-01T00:00:00.5Z", 1, "FEHLER: Im Manifest: gueltigBis \"2030-01-01T00:00:00.5Z\"" + inForm},
+        {"a number", "1893456000", 1, "FEHLER: Im Manifest: gueltigBis \"1893456000\"" + inForm},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -524,8 +524,8 @@ void checkExpiry(Verify& v, const Json& manifest)
     }
     std::time_t moment = 0;
     if (!found->is_string() || !parseExpiry(found->get_ref<const std::string&>(), moment)) {
-        problem(v, "Im Manifest ist " + name + " " + found->dump() +
-                       " kein Zeitpunkt der Form JJJJ-MM-TTTHH:MM:SSZ (UTC); ein Installer mit Schluessel laedt so nichts");
+        problem(v, "Im Manifest: " + name + " " + found->dump() +
+                       " ist kein Zeitpunkt der Form 2030-01-31T12:00:00Z (UTC, auf die Sekunde); ein Installer mit Schluessel laedt so nichts");
         return;
     }
     v.report->expiry = found->get<std::string>();

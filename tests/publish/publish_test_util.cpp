@@ -261,3 +261,31 @@ std::string opensslSignature(const fs::path& privateKey, const fs::path& file)
     EXPECT_EQ(run.status, 0) << run.err;
     return run.out.substr(0, run.out.find_first_of("\r\n")) + "\n";
 }
+
+std::string expiryText(std::time_t moment)
+{
+    std::tm parts{};
+    gmtime_r(&moment, &parts);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+std::time_t epochOf(const std::string& text)
+{
+    Outcome run = runShell("date -u -d " + shellQuote(text) + " +%s");
+    EXPECT_EQ(run.status, 0) << text << ": " << run.err;
+    return static_cast<std::time_t>(std::atoll(run.out.c_str()));
+}
+
+void setExpiry(const fs::path& tree, const std::optional<std::string>& text, const fs::path& privateKey)
+{
+    nlohmann::json manifest = readJson(manifestPath(tree));
+    if (text)
+        manifest["gueltigBis"] = *text;
+    else
+        manifest.erase("gueltigBis");
+    writeJson(manifestPath(tree), manifest);
+    if (!privateKey.empty())
+        writeFile(signaturePath(tree), opensslSignature(privateKey, manifestPath(tree)));
+}

@@ -7,7 +7,9 @@
 #include <nlohmann/json.hpp>
 
 #include <filesystem>
+#include <ctime>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -92,3 +94,11 @@ KeyPair makeKeyPair(const fs::path& folder, const std::string& name,
 // The signature file text for a file as openssl signs it with a P-256 key: its DER signature
 // taken apart into r||s, base64, a line feed. A signer that is not the code under test.
 std::string opensslSignature(const fs::path& privateKey, const fs::path& file);
+
+// A UTC moment in the one form a signed manifest's gueltigBis takes, by the C library.
+std::string expiryText(std::time_t moment);
+// Seconds since 1970 of a date text as the date program reads it.
+std::time_t epochOf(const std::string& text);
+// Sets the manifest's gueltigBis to this text, or removes it (nullopt), and signs the manifest
+// anew with openssl when a key is given; without one the old signature stays.
+void setExpiry(const fs::path& tree, const std::optional<std::string>& text, const fs::path& privateKey = {});

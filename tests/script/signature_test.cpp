@@ -4,6 +4,8 @@
 #include "script_harness.h"
 
 #include <algorithm>
+#include <ctime>
+#include <optional>
 #include <regex>
 #include <sstream>
 
@@ -11,6 +13,7 @@ namespace {
 
 const char* kMissing = "Die Signatur des Update-Manifests fehlt - das Paket wird nicht geladen.";
 const char* kInvalid = "Die Signatur des Update-Manifests ist ungueltig - das Paket wird nicht geladen.";
+const char* kExpired = "Die Update-Informationen des Servers sind abgelaufen - bitte spaeter nochmal versuchen.";
 
 // The "?t=" stamp a request for path carried in the access log; empty when there is none.
 std::string stampOf(const std::string& log, const std::string& path)
@@ -111,8 +114,83 @@ TEST_F(SignedManifest, ScriptWithoutKeyNeverAsksForTheSignature)
     EXPECT_EQ(accessLog().find(".sig"), std::string::npos) << accessLog();
 }
 
+TEST_F(SignedManifest, ScriptWithoutKeyIgnoresTheExpiry)
+{
+    for (const std::string& expiry : {expiryText(std::time(nullptr) - 2 * 86400), std::string("01.01.2020 00:00:00")}) {
+        SCOPED_TRACE(expiry);
+        publishSigned(releaseKey().privateKey);
+        setExpiry(tree(), expiry);
+        Machine machine;
+
+        ScriptRun result = run(machine);
+
+        EXPECT_EQ(joined(result.lines), joined(successLines("1.2.3", 1, true, machine.launcher()))) << result.raw;
+    }
+}
+
+// The expiry of a signed manifest, signed anew for each case: what the script accepts and refuses.
+struct Expiry {
+    const char* name;
+    long long secondsFromNow; // used when text is null
+    const char* text;         // "-": no member at all
+    bool accepted;
+    const char* culture;      // the user's culture, when it matters
+};
+
+void PrintTo(const Expiry& expiry, std::ostream* out)
+{
+    *out << expiry.name;
+}
+
+class SignedManifestExpiry : public ScriptTest, public ::testing::WithParamInterface<Expiry> {};
+
+TEST_P(SignedManifestExpiry, IsReadInItsOneFormAndCountsWithADayOfClockSkew)
+{
+    const Expiry& expiry = GetParam();
+    publishSigned(releaseKey().privateKey);
+    std::optional<std::string> text;
+    if (!expiry.text)
+        text = expiryText(std::time(nullptr) + expiry.secondsFromNow);
+    else if (std::string(expiry.text) != "-")
+        text = expiry.text;
+    setExpiry(tree(), text, releaseKey().privateKey);
+    Machine machine;
+
+    ScriptRun result = run(machine, signedScript(),
+                           expiry.culture ? "[cultureinfo]::CurrentCulture = '" + std::string(expiry.culture) + "'" : "");
+
+    if (expiry.accepted) {
+        EXPECT_EQ(joined(result.lines), joined(successLines("1.2.3", 1, true, machine.launcher()))) << result.raw;
+        return;
+    }
+    EXPECT_EQ(joined(result.lines), joined({statusLine("Verbinde mit 127.0.0.1"), progressLine(3), errorLine(kExpired)}))
+        << result.raw;
+    EXPECT_TRUE(machine.tempEntries().empty()) << joined(machine.tempEntries());
+    EXPECT_FALSE(fs::exists(machine.installDir()));
+    EXPECT_EQ(accessLog().find(".bin"), std::string::npos) << accessLog();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Expiries, SignedManifestExpiry,
+    ::testing::Values(Expiry{"NinetyDaysAhead", 90 * 86400, nullptr, true, nullptr},
+                      // A Buddhist calendar would read the year 2030 as 1487.
+                      Expiry{"NinetyDaysAheadUnderAThaiCulture", 90 * 86400, nullptr, true, "th-TH"},
+                      Expiry{"NinetyDaysAheadUnderAGermanCulture", 90 * 86400, nullptr, true, "de-DE"},
+                      Expiry{"PastByTwoHours", -2 * 3600, nullptr, true, nullptr},
+                      Expiry{"PastByTwoDays", -2 * 86400, nullptr, false, nullptr},
+                      Expiry{"PastByADayAndTenMinutes", -(86400 + 600), nullptr, false, nullptr},
+                      Expiry{"Missing", 0, "-", false, nullptr},
+                      Expiry{"WithoutZ", 0, "2030-01-01T00:00:00", false, nullptr},
+                      Expiry{"WithAnOffset", 0, "2030-01-01T00:00:00+00:00", false, nullptr},
+                      Expiry{"WithLowerCaseZ", 0, "2030-01-01T00:00:00z", false, nullptr},
+                      Expiry{"WithFractions", 0, "2030-01-01T00:00:00.000Z", false, nullptr},
+                      Expiry{"InAGermanLocalForm", 0, "01.01.2030 00:00:00", false, "de-DE"},
+                      Expiry{"InAnAmericanLocalForm", 0, "1/1/2030 12:00:00 AM", false, "en-US"},
+                      Expiry{"OnNoSuchDay", 0, "2030-02-29T00:00:00Z", false, nullptr}),
+    [](const ::testing::TestParamInfo<Expiry>& info) { return std::string(info.param.name); });
+
 // What a server, or whoever can change its files, might hand out instead of a signed release.
-enum class Forgery { otherPackage, otherKey, missing, truncated, notBase64, olderManifest };
+enum class Forgery { otherPackage, otherKey, missing, truncated, notBase64, olderManifest, expiryChanged };
 
 struct Refusal {
     const char* name;
@@ -153,6 +231,14 @@ TEST_P(SignedManifestRefused, EndsBeforeAnyPartIsFetchedOrAnythingWritten)
         publishSigned(releaseKey().privateKey, "1.2.4");
         writeFile(signaturePath(tree()), signature);
         break;
+    case Forgery::expiryChanged: {
+        // Moved after signing to a moment long past: the signature fails before the date counts.
+        std::string text = readFile(manifestPath(tree()));
+        std::string expiry = manifest()["gueltigBis"];
+        text.replace(text.find(expiry), expiry.size(), expiryText(std::time(nullptr) - 30 * 86400));
+        writeFile(manifestPath(tree()), text);
+        break;
+    }
     }
     Machine machine;
 
@@ -176,7 +262,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Refusal{"NoSignature", Forgery::missing, kMissing},
                       Refusal{"TruncatedSignature", Forgery::truncated, kInvalid},
                       Refusal{"SignatureNotBase64", Forgery::notBase64, kInvalid},
-                      Refusal{"SignatureOfTheOlderManifest", Forgery::olderManifest, kInvalid}),
+                      Refusal{"SignatureOfTheOlderManifest", Forgery::olderManifest, kInvalid},
+                      Refusal{"ExpiryChangedAfterSigning", Forgery::expiryChanged, kInvalid}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
 // The embed step with keys of every kind: a P-256 public key lands in the script once, as the

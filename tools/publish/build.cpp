@@ -438,8 +438,10 @@ bool buildTree(const BuildOptions& options, BuildSummary& summary, std::string& 
         manifest["paket"]["teile"] = nlohmann::ordered_json::array();
         for (const PartRecord& part : parts)
             manifest["paket"]["teile"].push_back({{"url", part.name}, {"sha256", part.digest}});
-        if (key)
+        if (key) {
             manifest[std::string(kKeyMember)] = manifestKeyFingerprint(key.get());
+            manifest[std::string(kExpiryMember)] = formatExpiry(std::time(nullptr) + options.validDays * 86400LL);
+        }
         nlohmann::ordered_json catalog;
         catalog["launcher"]["update"] = std::string(kManifestReference);
         // Pure ASCII documents: the platform's web call decodes a body without a charset as

@@ -14,7 +14,8 @@ namespace {
 const char* kUsage =
     "Aufruf:\n"
     "  orvan-publish build <Nutzlastordner> --version <Version> --out <Zielordner>\n"
-    "                [--part-size <Bytes>] [--sign-key <privater Schluessel.pem>]\n"
+    "                [--part-size <Bytes>] [--sign-key <privater Schluessel.pem> [--valid-days <Tage>]]\n"
+    "  orvan-publish resign <Zielordner> --sign-key <privater Schluessel.pem> [--valid-days <Tage>]\n"
     "  orvan-publish verify <Zielordner | https://Host[:Port]/games/>\n"
     "                [--ca-file <PEM-Datei>] [--base https://Host[:Port]/games/]\n"
     "                [--key <oeffentlicher Schluessel.pem>]\n"
@@ -29,15 +30,23 @@ const char* kHelp =
     "        --part-size  Groesse der Teile, Standard 8M; Endungen K, M, G (1024er), hoechstens 1G\n"
     "        --sign-key   signiert das Manifest mit diesem ECDSA-Schluessel (P-256, PEM) und legt\n"
     "                     die Signatur als update.json.sig daneben\n"
+    "        --valid-days so viele Tage (1 bis 366, Standard 90) gilt die Signatur; das Manifest\n"
+    "                     nennt den Zeitpunkt in \"gueltigBis\" (UTC)\n"
+    "resign  erneuert \"gueltigBis\" und die Signatur eines signierten Baums mit dem Schluessel,\n"
+    "        den das Manifest nennt; Katalog, Teile und alles andere im Manifest bleiben, wie sie\n"
+    "        sind. Verweigert einen Baum, den verify beanstandet, oder eine ungueltige Signatur.\n"
+    "        --valid-days wie bei build\n"
     "verify  prueft einen Baum auf der Platte oder einen Server unter seiner Basisadresse so, wie\n"
     "        der Installer ihn liest, und nennt jedes Problem in einer eigenen Zeile.\n"
     "        --ca-file    zusaetzlich vertrautes Zertifikat (sonst SSL_CERT_FILE, sonst das System)\n"
     "        --base       fuer einen Baum auf der Platte: die Basisadresse, unter der er\n"
     "                     ausgeliefert wird (Standard " ORVAN_PUBLISH_BASE_URL ")\n"
     "        --key        die Signatur des Manifests muss zu diesem oeffentlichen Schluessel\n"
-    "                     (P-256, PEM) passen, dem des Installers\n"
+    "                     (P-256, PEM) passen, dem des Installers; nennt dann auch, bis wann\n"
+    "                     sie gilt, und warnt 14 Tage vorher\n"
     "\n"
-    "Rueckgabe: 0 fertig bzw. ohne Befund, 1 gescheitert bzw. Probleme gefunden, 2 falscher Aufruf.\n";
+    "Rueckgabe: 0 fertig bzw. ohne Befund, 1 gescheitert bzw. Probleme gefunden, 2 falscher Aufruf,\n"
+    "           3 (verify) kein Problem, aber eine Warnung.\n";
 
 struct Arguments {
     std::vector<std::string> positional;
@@ -131,9 +140,28 @@ int usageError(std::FILE* err, const std::string& message)
     return 2;
 }
 
+std::string validDaysProblem(const std::string& text, int& days)
+{
+    if (parseValidDays(text, days))
+        return {};
+    return "--valid-days \"" + text + "\" ist keine Zahl von Tagen von 1 bis " + std::to_string(kMaxValidDays);
+}
+
+void printLines(std::FILE* err, const std::string& lines)
+{
+    std::size_t start = 0;
+    while (start <= lines.size()) {
+        std::size_t end = lines.find('\n', start);
+        if (end == std::string::npos)
+            end = lines.size();
+        std::fprintf(err, "orvan-publish: %s\n", lines.substr(start, end - start).c_str());
+        start = end + 1;
+    }
+}
+
 int runBuild(int argc, char** argv, std::FILE* out, std::FILE* err)
 {
-    Arguments arguments = splitArguments(argc, argv, 2, {"--version", "--out", "--part-size", "--sign-key"});
+    Arguments arguments = splitArguments(argc, argv, 2, {"--version", "--out", "--part-size", "--sign-key", "--valid-days"});
     if (!arguments.error.empty())
         return usageError(err, arguments.error);
     if (arguments.positional.size() != 1)
@@ -163,18 +191,17 @@ int runBuild(int argc, char** argv, std::FILE* out, std::FILE* err)
         if (std::string keyProblem = manifestKeyProblem(*key, true); !keyProblem.empty())
             return usageError(err, keyProblem);
     }
+    if (const std::string* days = option(arguments, "--valid-days")) {
+        if (options.signKeyFile.empty())
+            return usageError(err, "--valid-days gilt nur mit --sign-key");
+        if (std::string problem = validDaysProblem(*days, options.validDays); !problem.empty())
+            return usageError(err, problem);
+    }
 
     BuildSummary summary;
     std::string error;
     if (!buildTree(options, summary, error, err)) {
-        std::size_t start = 0;
-        while (start <= error.size()) {
-            std::size_t end = error.find('\n', start);
-            if (end == std::string::npos)
-                end = error.size();
-            std::fprintf(err, "orvan-publish: %s\n", error.substr(start, end - start).c_str());
-            start = end + 1;
-        }
+        printLines(err, error);
         std::fprintf(err, "orvan-publish: nichts geschrieben\n");
         return 1;
     }
@@ -230,16 +257,54 @@ int runVerify(int argc, char** argv, std::FILE* out, std::FILE* err)
     verifyTree(options, report);
     for (const std::string& problem : report.problems)
         std::fprintf(out, "FEHLER: %s\n", oneLine(problem).c_str());
+    for (const std::string& warning : report.warnings)
+        std::fprintf(out, "WARNUNG: %s\n", oneLine(warning).c_str());
     for (const std::string& note : report.notes)
         std::fprintf(out, "Hinweis: %s\n", oneLine(note).c_str());
     if (!report.problems.empty()) {
         std::fprintf(out, "%zu Problem%s gefunden.\n", report.problems.size(), report.problems.size() == 1 ? "" : "e");
         return 1;
     }
+    std::string signature = report.signatureValid ? ", Signatur gueltig bis " + report.expiry : "";
     std::fprintf(out, "In Ordnung: Version %s, %zu Teile, Paket %llu Bytes, %zu Dateien%s%s.\n", report.version.c_str(),
                  report.partCount, static_cast<unsigned long long>(report.packageSize), report.payloadFiles,
                  report.hasUninstaller ? ", mit Deinstallationsprogramm" : ", ohne Deinstallationsprogramm",
-                 report.signatureValid ? ", Signatur gueltig" : "");
+                 signature.c_str());
+    // A signature about to expire is no fault today, but a monitor of the server should notice.
+    return report.warnings.empty() ? 0 : 3;
+}
+
+int runResign(int argc, char** argv, std::FILE* out, std::FILE* err)
+{
+    Arguments arguments = splitArguments(argc, argv, 2, {"--sign-key", "--valid-days"});
+    if (!arguments.error.empty())
+        return usageError(err, arguments.error);
+    if (arguments.positional.size() != 1)
+        return usageError(err, arguments.positional.empty() ? "der Baum fehlt" : "resign nimmt genau einen Baum");
+    ResignOptions options;
+    options.tree = arguments.positional[0];
+    const std::string* key = option(arguments, "--sign-key");
+    if (!key)
+        return usageError(err, "--sign-key fehlt");
+    options.signKeyFile = *key;
+    if (std::string keyProblem = manifestKeyProblem(*key, true); !keyProblem.empty())
+        return usageError(err, keyProblem);
+    if (const std::string* days = option(arguments, "--valid-days"))
+        if (std::string problem = validDaysProblem(*days, options.validDays); !problem.empty())
+            return usageError(err, problem);
+    std::error_code ec;
+    if (!std::filesystem::is_directory(options.tree, ec))
+        return usageError(err, "der Baum \"" + options.tree + "\" ist kein Ordner");
+
+    std::string expiry;
+    std::string error;
+    if (!resignTree(options, expiry, error)) {
+        printLines(err, error);
+        std::fprintf(err, "orvan-publish: nichts geaendert\n");
+        return 1;
+    }
+    std::fprintf(out, "Neu signiert: %s/games/%s, gueltig bis %s\n", options.tree.c_str(),
+                 std::string(kManifestReference).c_str(), expiry.c_str());
     return 0;
 }
 
@@ -258,5 +323,7 @@ int runPublishCommand(int argc, char** argv, std::FILE* out, std::FILE* err)
         return runBuild(argc, argv, out, err);
     if (command == "verify")
         return runVerify(argc, argv, out, err);
+    if (command == "resign")
+        return runResign(argc, argv, out, err);
     return usageError(err, "unbekannter Befehl \"" + command + "\"");
 }

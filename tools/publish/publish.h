@@ -143,7 +143,24 @@ bool signManifest(const ManifestKey* key, std::string_view manifest, std::string
 enum class SignatureCheck { valid, malformed, mismatch };
 SignatureCheck checkManifestSignature(const ManifestKey* key, std::string_view manifest, std::string_view signatureText);
 
-// ---- The two commands ----
+// ---- The signature's expiry (expiry.cpp) ----
+// A signed manifest names in this member the moment its signature stops counting, in UTC as
+// "YYYY-MM-DDTHH:MM:SSZ" and in no other form. The installer of a signed build refuses a manifest
+// without it, in another form, or more than a day (clock skew) past it, so that an old signed
+// release cannot be served in place of the current one for ever. Unsigned builds never read it.
+inline constexpr std::string_view kExpiryMember = "gueltigBis";
+inline constexpr int kDefaultValidDays = 90;
+inline constexpr int kMaxValidDays = 366;
+// verify warns when a signature stops counting within this many days.
+inline constexpr int kExpiryWarningDays = 14;
+
+std::string formatExpiry(std::time_t moment);
+// Exactly the form formatExpiry writes, with a real date and time; false for anything else.
+bool parseExpiry(std::string_view text, std::time_t& moment);
+// A whole number of days from 1 to kMaxValidDays.
+bool parseValidDays(std::string_view text, int& days);
+
+// ---- The commands ----
 
 struct BuildOptions {
     std::string payloadDir;
@@ -152,6 +169,7 @@ struct BuildOptions {
     std::uint64_t partSize = kDefaultPartSize;
     std::uint64_t progressThreshold = kProgressThreshold;
     std::string signKeyFile; // P-256 private key in PEM: sign the manifest; empty: no signature
+    int validDays = kDefaultValidDays; // how long the signature counts
 };
 
 struct BuildSummary {
@@ -186,9 +204,23 @@ struct VerifyReport {
     std::size_t payloadFiles = 0;
     bool hasUninstaller = false;
     bool signatureValid = false;
+    std::string expiry;                // gueltigBis of a manifest whose signature checked out
+    std::vector<std::string> warnings; // fine today, a problem soon: a signature about to expire
 };
 
 void verifyTree(const VerifyOptions& options, VerifyReport& report);
 
-// The command line: 0 done/clean, 1 failed/problems found, 2 bad arguments.
+struct ResignOptions {
+    std::string tree;        // a tree build wrote with --sign-key
+    std::string signKeyFile; // the private key its manifest names in signaturschluessel
+    int validDays = kDefaultValidDays;
+};
+
+// Gives the tree's manifest a new expiry and signature and changes nothing else; refuses a tree
+// that verify finds fault with, a manifest whose signature does not check out, and another key.
+// On failure returns false with error set (one problem a line) and leaves the tree as it was.
+bool resignTree(const ResignOptions& options, std::string& expiry, std::string& error);
+
+// The command line: 0 done/clean, 1 failed/problems found, 2 bad arguments, 3 (verify) no
+// problem but a warning.
 int runPublishCommand(int argc, char** argv, std::FILE* out, std::FILE* err);

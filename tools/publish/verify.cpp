@@ -534,6 +534,36 @@ bool signatureExists(const Verify& v, const std::string& url)
     return result.ok && result.status >= 200 && result.status < 300;
 }
 
+// The installer of a signed build reads gueltigBis, in exactly that spelling, once the signature
+// checks out, and refuses the manifest a day after that moment; verify already names it a problem
+// from that moment on, and warns ahead of it so that resign comes first.
+void checkExpiry(Verify& v, const Json& manifest)
+{
+    const std::string name(kExpiryMember);
+    auto found = manifest.is_object() ? manifest.find(name) : manifest.end();
+    if (!manifest.is_object() || found == manifest.end()) {
+        problem(v, "Das signierte Manifest nennt kein " + name +
+                       "; ein Installer mit Schluessel laedt es nicht (orvan-publish resign gibt ihm eines)");
+        return;
+    }
+    std::time_t moment = 0;
+    if (!found->is_string() || !parseExpiry(found->get_ref<const std::string&>(), moment)) {
+        problem(v, "Im Manifest: " + name + " " + found->dump() +
+                       " ist kein Zeitpunkt der Form 2030-01-31T12:00:00Z (UTC, auf die Sekunde); ein Installer mit Schluessel laedt so nichts");
+        return;
+    }
+    v.report->expiry = found->get<std::string>();
+    std::time_t now = std::time(nullptr);
+    if (moment < now)
+        problem(v, "Die Signatur des Manifests ist abgelaufen (" + name + " " + v.report->expiry +
+                       "); Installer mit Schluessel laden es nur noch bis 24 Stunden danach; orvan-publish resign "
+                       "erneuert sie");
+    else if (moment - now < kExpiryWarningDays * 86400LL)
+        v.report->warnings.push_back("Die Signatur des Manifests laeuft in weniger als " + std::to_string(kExpiryWarningDays) +
+                                     " Tagen ab (" + name + " " + v.report->expiry +
+                                     "); orvan-publish resign erneuert sie");
+}
+
 // What the installer built with a key demands before it reads a single member of the manifest.
 void checkSignature(Verify& v, const std::string& updateUrl, const std::string& manifestBody)
 {
@@ -559,6 +589,7 @@ void checkSignature(Verify& v, const std::string& updateUrl, const std::string& 
     switch (checkManifestSignature(v.key, manifestBody, signature)) {
     case SignatureCheck::valid:
         v.report->signatureValid = true;
+        checkExpiry(v, document);
         return;
     case SignatureCheck::malformed:
         problem(v, "Die Signatur des Manifests ist kein Base64-Text von 64 Bytes (r und s nach IEEE P1363: 88 Zeichen, "

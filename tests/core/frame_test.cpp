@@ -337,3 +337,20 @@ TEST(Frame, FixedTextsAndPanel)
 }
 
 } // namespace
+
+namespace {
+
+TEST(FocusFrame, ARingOutsideTheButtonOnlyAfterKeyboardUse)
+{
+    InstallerState state = ready();
+    EXPECT_FALSE(hasFill(compose(state), kColorFocusFrame, {407, 395, 613, 396}));
+    state.focusFrame = true;
+    auto frame = compose(state);
+    EXPECT_EQ(ofKind(frame, DrawKind::Fill).size(), 155u + 4u);
+    EXPECT_TRUE(hasFill(frame, kColorFocusFrame, {407, 395, 613, 396}));
+    EXPECT_TRUE(hasFill(frame, kColorFocusFrame, {407, 436, 613, 437}));
+    EXPECT_TRUE(hasFill(frame, kColorFocusFrame, {407, 396, 408, 436}));
+    EXPECT_TRUE(hasFill(frame, kColorFocusFrame, {612, 396, 613, 436}));
+}
+
+} // namespace

@@ -354,3 +354,14 @@ TEST(FocusFrame, ARingOutsideTheButtonOnlyAfterKeyboardUse)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Frame, ALabelWiderThanTheFactorStaysRightOfTheStripe)
+{
+    // The start label as measured at 144 DPI and handed over in 96-DPI units: 191 wide.
+    auto frame = composeFrame(finished(), 640, 460, [](FontRole, std::wstring_view) { return 191; });
+    EXPECT_NE(textAt(frame, 416, 407), nullptr) << "410 + the stripe's 4 + 2";
+}
+
+} // namespace

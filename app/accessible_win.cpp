@@ -17,6 +17,12 @@ constexpr GUID kIidDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x
 // Spelled out: mingw's import library carries a value of its own for IID_IAccessible.
 constexpr GUID kIidAccessible = {0x618736E0, 0x3C3D, 0x11CF, {0x81, 0x0C, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 
+// The UI Automation property LiveSetting and the annotation service that sets it on an MSAA child.
+constexpr GUID kLiveSettingProperty = {0xC12BCD8E, 0x2A8E, 0x4950, {0x8A, 0xE7, 0x36, 0x25, 0x11, 0x1D, 0x58, 0xEB}};
+constexpr GUID kClsidAccPropServices = {0xB5F8350B, 0x0548, 0x48B1, {0xA6, 0xEE, 0x88, 0xBD, 0x00, 0xB4, 0xA5, 0xE7}};
+constexpr GUID kIidAccPropServices = {0x6E26E776, 0x04F0, 0x495D, {0x80, 0xE4, 0x33, 0x30, 0x35, 0x2E, 0x31, 0x69}};
+constexpr long kLivePolite = 1;
+
 // oleacc.dll is no Known DLL: imported, it would be looked for beside the installer, in
 // Downloads, before the entry could restrict the search. So the COM side is loaded from the
 // system folder when a reader first asks, and a process that no reader asks never loads it.
@@ -27,6 +33,7 @@ struct OleFunctions {
     decltype(&SysAllocString) sysAllocString = nullptr;
     decltype(&CoInitializeEx) coInitializeEx = nullptr;
     decltype(&CoDisconnectObject) coDisconnectObject = nullptr;
+    decltype(&CoCreateInstance) coCreateInstance = nullptr;
 };
 OleFunctions ole; // UI thread only
 
@@ -49,6 +56,7 @@ bool oleLoaded()
         take(oleaut32, "SysAllocString", ole.sysAllocString);
         take(ole32, "CoInitializeEx", ole.coInitializeEx);
         take(ole32, "CoDisconnectObject", ole.coDisconnectObject);
+        take(ole32, "CoCreateInstance", ole.coCreateInstance);
     }
     return ole.lresultFromObject != nullptr && ole.sysAllocString != nullptr && ole.coInitializeEx != nullptr &&
            ole.coDisconnectObject != nullptr;
@@ -427,10 +435,38 @@ WindowAccessible* accessibleObject = nullptr;
 // UI thread: what readers have been told of, to announce only what changes.
 std::vector<AccessibleElement> announcedView;
 
+// UI thread: the annotation service while the status line is marked live, else nullptr.
+IAccPropServices* annotations = nullptr;
+
+// Marks the status line a polite live region, so that UI Automation readers (Narrator) speak it
+// when its live-region event comes. Where the service is missing or does nothing (Wine), the
+// name-change events still reach MSAA readers.
+void markStatusLive(HWND window)
+{
+    if (ole.coCreateInstance == nullptr ||
+        FAILED(ole.coCreateInstance(kClsidAccPropServices, nullptr, CLSCTX_INPROC_SERVER, kIidAccPropServices,
+                                    reinterpret_cast<void**>(&annotations))))
+        return;
+    VARIANT polite;
+    polite.vt = VT_I4;
+    polite.lVal = kLivePolite;
+    if (FAILED(annotations->SetHwndProp(window, static_cast<DWORD>(OBJID_CLIENT), kChildStatus,
+                                        kLiveSettingProperty, polite))) {
+        annotations->Release();
+        annotations = nullptr;
+    }
+}
+
 void dropAccessible()
 {
     if (accessibleObject == nullptr)
         return;
+    if (annotations != nullptr) {
+        annotations->ClearHwndProps(accessibleObject->window, static_cast<DWORD>(OBJID_CLIENT), kChildStatus,
+                                    &kLiveSettingProperty, 1);
+        annotations->Release();
+        annotations = nullptr;
+    }
     accessibleObject->window = nullptr;
     // Readers in other processes hold proxies; cut them off, so their calls fail in COM.
     ole.coDisconnectObject(accessibleObject, 0);
@@ -450,6 +486,7 @@ LRESULT onGetObject(HWND window, WPARAM flags, LPARAM objectId)
         // Handing the object to another process needs COM on this thread; once set, it stays.
         ole.coInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         accessibleObject = new WindowAccessible(window);
+        markStatusLive(window);
     }
     return ole.lresultFromObject(kIidAccessible, flags, accessibleObject);
 }

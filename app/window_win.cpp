@@ -53,7 +53,8 @@ RECT centredWindowRect(int dpi)
     return {x, y, x + outer.right - outer.left, y + outer.bottom - outer.top};
 }
 
-// Every state change repaints the whole client area; the frame covers every pixel, so no erase.
+// Every state change repaints the whole client area (the frame covers every pixel, so no erase)
+// and is announced to screen readers; a timer tick changes nothing they are told of.
 LRESULT repaint(HWND window)
 {
     showStateChange(window);

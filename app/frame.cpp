@@ -50,27 +50,20 @@ struct ButtonLook {
 ButtonLook buttonLook(const InstallerState& state)
 {
     if (state.done)
-        return {palette.colorSuccess, kColorStripeDone, kColorLabelDone, L"ORVAN LAUNCHER STARTEN"};
+        return {palette.colorSuccess, kColorStripeDone, kColorLabelDone, buttonLabel(state)};
     ButtonLook look{state.busy ? kColorButtonBusy : palette.colorAccentDark, kColorStripe,
-                    state.busy ? palette.colorTextFaint : kColorLabel,
-                    state.failed ? L"NOCHMAL VERSUCHEN" : L"INSTALLIEREN"};
+                    state.busy ? palette.colorTextFaint : kColorLabel, buttonLabel(state)};
     return look;
 }
 
 void heading(std::vector<DrawOp>& frame, const InstallerState& state)
 {
     Color color = palette.colorText;
-    const wchar_t* words = L"BEREIT ZUR INSTALLATION";
-    if (state.done) {
+    if (state.done)
         color = palette.colorSuccess;
-        words = L"INSTALLATION ABGESCHLOSSEN";
-    } else if (state.failed) {
+    else if (state.failed)
         color = palette.colorAccent;
-        words = L"FEHLER";
-    } else if (state.busy) {
-        words = L"INSTALLIERE ...";
-    }
-    text(frame, color, 30, 120, FontRole::Heading, 1, words);
+    text(frame, color, 30, 120, FontRole::Heading, 1, headingText(state));
 }
 
 void progressBar(std::vector<DrawOp>& frame, const InstallerState& state, std::int32_t width)
@@ -120,6 +113,11 @@ void button(std::vector<DrawOp>& frame, const InstallerState& state, const Measu
     // Measured without the character extra, as the label is placed before the extra is set.
     std::int32_t cx = measure(FontRole::Button, look.text);
     std::int64_t x = (std::int64_t{r.left} + r.right) / 2 - cx / 2 - 6;
+    // Never over the stripe. Glyph advances are whole pixels, so a font scaled for a higher DPI
+    // may run wider than the factor (Courier New bold: 8 pixels a character at 14, 13 at 21),
+    // and the start label, which at 96 DPI begins 2 pixels right of the stripe, would reach
+    // into it. At 96 DPI no label comes this far left.
+    x = std::max(x, std::int64_t{r.left} + 6);
     std::int64_t y = (std::int64_t{r.top} + r.bottom) / 2 - 9;
     // The extra of 2 pixels per character widens the label beyond its measured width; in Courier
     // New "ORVAN LAUNCHER STARTEN" then runs 26 pixels past the button's right edge, where its
@@ -131,7 +129,39 @@ void button(std::vector<DrawOp>& frame, const InstallerState& state, const Measu
     text(frame, look.label, pulledIn(x), pulledIn(y), FontRole::Button, extra, look.text);
 }
 
+// A one-pixel ring two pixels outside the button, so that it changes nothing on the button itself.
+void focusFrame(std::vector<DrawOp>& frame, const InstallerState& state)
+{
+    const ButtonRect& r = buttonRectInForce(state);
+    std::int64_t left = std::int64_t{r.left} - 3;
+    std::int64_t top = std::int64_t{r.top} - 3;
+    std::int64_t right = std::int64_t{r.right} + 3;
+    std::int64_t bottom = std::int64_t{r.bottom} + 3;
+    fill(frame, kColorFocusFrame, left, top, right, top + 1);
+    fill(frame, kColorFocusFrame, left, bottom - 1, right, bottom);
+    fill(frame, kColorFocusFrame, left, top + 1, left + 1, bottom - 1);
+    fill(frame, kColorFocusFrame, right - 1, top + 1, right, bottom - 1);
+}
+
 } // namespace
+
+const wchar_t* headingText(const InstallerState& state)
+{
+    if (state.done)
+        return L"INSTALLATION ABGESCHLOSSEN";
+    if (state.failed)
+        return L"FEHLER";
+    if (state.busy)
+        return L"INSTALLIERE ...";
+    return L"BEREIT ZUR INSTALLATION";
+}
+
+const wchar_t* buttonLabel(const InstallerState& state)
+{
+    if (state.done)
+        return L"ORVAN LAUNCHER STARTEN";
+    return state.failed ? L"NOCHMAL VERSUCHEN" : L"INSTALLIEREN";
+}
 
 std::int64_t segmentEnd(std::int32_t animTick, std::int32_t width)
 {
@@ -211,6 +241,8 @@ std::vector<DrawOp> composeFrame(const InstallerState& state, std::int32_t width
          state.statusText);
     logPanel(frame, state, width);
     button(frame, state, measure);
+    if (state.focusFrame)
+        focusFrame(frame, state);
 
     std::int32_t right = width - 7;
     std::int32_t bottom = height - 7;

@@ -47,9 +47,14 @@ constexpr Color kColorStripeDone = rgb(10, 42, 10);
 constexpr Color kColorStripe = rgb(42, 6, 6);
 constexpr Color kColorLabelDone = rgb(6, 32, 6);
 constexpr Color kColorLabel = rgb(10, 0, 0);
+constexpr Color kColorFocusFrame = palette.colorText;
 
 constexpr std::size_t kShownLogLines = 7;
 constexpr std::size_t kPercentTextCapacity = 8; // wide characters with the terminator
+
+// The state heading and the button label: what the picture shows and a screen reader reads.
+const wchar_t* headingText(const InstallerState& state);
+const wchar_t* buttonLabel(const InstallerState& state);
 
 // Right end of the travelling header segment.
 std::int64_t segmentEnd(std::int32_t animTick, std::int32_t width);

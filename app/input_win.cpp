@@ -1,4 +1,5 @@
 #include "engine/worker_win.h"
+#include "scale.h"
 #include "state.h"
 #include "window_win.h"
 
@@ -8,9 +9,10 @@
 
 namespace {
 
+// The button's hit rectangle scales with the picture: it is the rectangle the button is drawn in.
 bool onButton(POINT point)
 {
-    const ButtonRect& button = buttonRectInForce(installerState);
+    PixelRect button = scaledButtonRect(buttonRectInForce(installerState), windowDpi);
     RECT rect = {button.left, button.top, button.right, button.bottom};
     return PtInRect(&rect, point) != FALSE;
 }
@@ -22,7 +24,7 @@ LRESULT onSetCursor(HWND window, WPARAM wParam, LPARAM lParam)
     POINT point;
     GetCursorPos(&point);
     ScreenToClient(window, &point);
-    if (onButton(point) && !installerState.busy) {
+    if (onButton(point) && buttonActs(installerState)) {
         SetCursor(LoadCursorW(nullptr, IDC_HAND));
         return 1;
     }
@@ -33,6 +35,23 @@ LRESULT onLButtonDown(HWND window, int x, int y)
 {
     if (!onButton(POINT{x, y}))
         return 0;
+    return pressButton(window);
+}
+
+// Acts on key-down, Space as well as Enter; the window has no other control to take them.
+LRESULT onKeyDown(HWND window, WPARAM virtualKey, LPARAM flags)
+{
+    auto key = static_cast<unsigned>(virtualKey);
+    bool repeated = (flags & (LPARAM{1} << 30)) != 0; // the key was down before this message
+    if (keyShowsFocus(key))
+        showFocusCues(window);
+    if (keyPressesButton(key, repeated))
+        return pressButton(window);
+    return DefWindowProcW(window, WM_KEYDOWN, virtualKey, flags);
+}
+
+LRESULT pressButton(HWND window)
+{
     switch (applyButtonClick(installerState)) {
     case ClickAction::OpenLauncherAndQuit: {
         // The launcher starts in its own folder, not in the installer's (usually Downloads),
@@ -45,11 +64,11 @@ LRESULT onLButtonDown(HWND window, int x, int y)
         break;
     }
     case ClickAction::StartAttempt:
-        InvalidateRect(mainWindow, nullptr, FALSE);
+        showStateChange(mainWindow);
         if (!startInstallWorker()) {
             // Without a worker nothing would ever end the attempt.
             applyInstallError(installerState, L"Die Installation konnte nicht gestartet werden.");
-            InvalidateRect(mainWindow, nullptr, FALSE);
+            showStateChange(mainWindow);
         }
         break;
     case ClickAction::None:

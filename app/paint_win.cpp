@@ -6,8 +6,9 @@
 
 namespace {
 
-HFONT fontFor(FontRole role)
+HFONT fontFor(FontRole role, int dpi)
 {
+    const Fonts& fonts = fontsFor(dpi);
     switch (role) {
     case FontRole::Title: return fonts.fontTitle;
     case FontRole::Heading: return fonts.fontHeading;
@@ -27,9 +28,9 @@ void fillRect(HDC dc, const PixelRect& rect, Color color)
     DeleteObject(brush);
 }
 
-void drawText(HDC dc, const DrawOp& op)
+void drawText(HDC dc, const DrawOp& op, int dpi)
 {
-    SelectObject(dc, fontFor(op.font));
+    SelectObject(dc, fontFor(op.font, dpi));
     SetTextColor(dc, op.color);
     SetBkMode(dc, TRANSPARENT);
     SetTextCharacterExtra(dc, op.characterExtra);
@@ -39,32 +40,35 @@ void drawText(HDC dc, const DrawOp& op)
 
 } // namespace
 
-void replayFrame(HDC dc, const std::vector<DrawOp>& frame)
+void replayFrame(HDC dc, const std::vector<DrawOp>& frame, int dpi)
 {
     for (const DrawOp& op : frame) {
         if (op.kind == DrawKind::Fill)
             fillRect(dc, op.rect, op.color);
         else
-            drawText(dc, op);
+            drawText(dc, op, dpi);
     }
 }
 
-void renderFrame(HDC paintDc, int width, int height)
+void renderFrame(HDC paintDc, int width, int height, int dpi)
 {
     HDC memoryDc = CreateCompatibleDC(paintDc);
     // Compatible with the paint device context: a memory one starts with a 1 x 1 monochrome bitmap.
     HBITMAP frameBitmap = CreateCompatibleBitmap(paintDc, width, height);
     HGDIOBJ replaced = SelectObject(memoryDc, frameBitmap);
 
-    // The label is measured in the frame's own context, with the button font and no extra.
-    MeasureText measure = [memoryDc](FontRole role, std::wstring_view text) {
-        SelectObject(memoryDc, fontFor(role));
+    // The label is measured in the frame's own context, with the button font and no extra, and
+    // its width handed to the composer in 96-DPI units.
+    MeasureText measure = [memoryDc, dpi](FontRole role, std::wstring_view text) {
+        SelectObject(memoryDc, fontFor(role, dpi));
         SetTextCharacterExtra(memoryDc, 0);
         SIZE size = {};
         GetTextExtentPoint32W(memoryDc, text.data(), static_cast<int>(text.size()), &size);
-        return static_cast<std::int32_t>(size.cx);
+        return unscaled(size.cx, dpi);
     };
-    replayFrame(memoryDc, composeFrame(installerState, width, height, measure));
+    std::vector<DrawOp> frame = composeFrame(installerState, unscaled(width, dpi), unscaled(height, dpi), measure);
+    scaleFrame(frame, dpi);
+    replayFrame(memoryDc, frame, dpi);
 
     BitBlt(paintDc, 0, 0, width, height, memoryDc, 0, 0, SRCCOPY);
     SelectObject(memoryDc, replaced);
@@ -78,7 +82,7 @@ LRESULT onPaint(HWND window)
     HDC paintDc = BeginPaint(window, &paint);
     RECT client;
     GetClientRect(window, &client);
-    renderFrame(paintDc, client.right, client.bottom);
+    renderFrame(paintDc, client.right, client.bottom, windowDpi);
     EndPaint(window, &paint);
     return 0;
 }

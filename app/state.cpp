@@ -58,6 +58,22 @@ const ButtonRect& buttonRectInForce(const InstallerState& state)
     return state.done ? state.launchButtonRect : state.actionButtonRect;
 }
 
+bool buttonActs(const InstallerState& state)
+{
+    return state.done || !state.busy;
+}
+
+bool keyPressesButton(unsigned virtualKey, bool repeated)
+{
+    return !repeated && (virtualKey == kKeyReturn || virtualKey == kKeySpace);
+}
+
+bool keyShowsFocus(unsigned virtualKey)
+{
+    return virtualKey == kKeyTab || virtualKey == kKeyReturn || virtualKey == kKeySpace ||
+           (virtualKey >= kKeyLeft && virtualKey <= kKeyDown);
+}
+
 ClickAction applyButtonClick(InstallerState& state)
 {
     if (state.done)

@@ -30,6 +30,9 @@ struct InstallerState {
     std::int32_t animTick = 0; // wraps at the 32-bit limit
     ButtonRect actionButtonRect = {};
     ButtonRect launchButtonRect = {};
+    // The button shows its focus frame: the window is active and the user has used the keyboard
+    // in it (Windows' keyboard cues), so a mouse user never sees one.
+    bool focusFrame = false;
 };
 
 // The one process-wide instance; the UI thread alone touches it.
@@ -48,6 +51,23 @@ void applyInstallError(InstallerState& state, std::wstring_view message);
 const ButtonRect& buttonRectInForce(const InstallerState& state);
 
 enum class ClickAction { None, StartAttempt, OpenLauncherAndQuit };
+
+// Whether pressing the button (a click, a key or a screen reader's default action) does anything:
+// not while an attempt runs.
+bool buttonActs(const InstallerState& state);
+
+// Virtual-key codes as Windows numbers them.
+constexpr unsigned kKeyTab = 0x09;
+constexpr unsigned kKeyReturn = 0x0D;
+constexpr unsigned kKeySpace = 0x20;
+constexpr unsigned kKeyLeft = 0x25;
+constexpr unsigned kKeyDown = 0x28; // the arrows are Left, Up, Right, Down in a row
+
+// Enter and Space press the button, as they press the default button of any Windows dialog; a
+// key held down presses it once, not again with every repeat.
+bool keyPressesButton(unsigned virtualKey, bool repeated);
+// The keys that move or use the focus: once one is pressed, the focus frame shows where it is.
+bool keyShowsFocus(unsigned virtualKey);
 
 // What a button-down on the button in force does; the caller has done the hit test.
 // StartAttempt has already reset the state for the new attempt, and the caller starts the worker.

@@ -7,7 +7,12 @@
 // only read it to post their messages.
 extern HWND mainWindow;
 
-// Created once at start-up, never deleted; used by the UI thread only.
+// Written on the UI thread only: at creation and by WM_DPICHANGED. The DPI the window is drawn
+// at; the picture and the hit test scale their 96-DPI units by it.
+extern int windowDpi;
+
+// One set for each DPI the window meets, made on first use and never deleted; used by the UI
+// thread only.
 struct Fonts {
     HFONT fontTitle;
     HFONT fontHeading;
@@ -15,14 +20,22 @@ struct Fonts {
     HFONT fontSubtitle;
     HFONT fontButton;
 };
-extern Fonts fonts;
+const Fonts& fontsFor(int dpi);
 
 constexpr int kClientWidth = 640;
 constexpr int kClientHeight = 460;
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr UINT_PTR kAnimationTimerId = 1;
 constexpr UINT kAnimationPeriodMs = 60;
+// Posted to the window by a screen reader's default action on the button.
+constexpr UINT WM_PRESS_BUTTON = 0x8010;
 
+// Per monitor (version 2) where Windows offers it, else system-aware; declared at run time, so
+// the executable carries no manifest and still starts on Windows 7.
+void declareDpiAwareness();
+int systemDpi();
+
+// The fonts at the system DPI, before any window exists.
 void createFonts();
 void registerWindowClass(HINSTANCE instance);
 HWND createMainWindow(HINSTANCE instance);
@@ -33,7 +46,18 @@ int runInstaller(HINSTANCE instance);
 
 LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// The user has used the keyboard: from now on the button shows its focus frame while the window
+// is active, and Windows' keyboard cues of the window say so too.
+void showFocusCues(HWND window);
+
+// After every change of the installer state: repaints the whole client area and tells screen
+// readers what changed.
+void showStateChange(HWND window);
+
 // Handlers that live beside their subsystems.
 LRESULT onPaint(HWND window);
 LRESULT onSetCursor(HWND window, WPARAM wParam, LPARAM lParam);
 LRESULT onLButtonDown(HWND window, int x, int y);
+LRESULT onKeyDown(HWND window, WPARAM virtualKey, LPARAM flags);
+// A click, a key or a screen reader's default action on the button.
+LRESULT pressButton(HWND window);

@@ -337,3 +337,31 @@ TEST(Frame, FixedTextsAndPanel)
 }
 
 } // namespace
+
+namespace {
+
+TEST(FocusFrame, ARingOutsideTheButtonOnlyAfterKeyboardUse)
+{
+    InstallerState state = ready();
+    EXPECT_FALSE(hasFill(compose(state), kColorFocusFrame, {407, 395, 613, 396}));
+    state.focusFrame = true;
+    auto frame = compose(state);
+    EXPECT_EQ(ofKind(frame, DrawKind::Fill).size(), 155u + 4u);
+    EXPECT_TRUE(hasFill(frame, kColorFocusFrame, {407, 395, 613, 396}));
+    EXPECT_TRUE(hasFill(frame, kColorFocusFrame, {407, 436, 613, 437}));
+    EXPECT_TRUE(hasFill(frame, kColorFocusFrame, {407, 396, 408, 436}));
+    EXPECT_TRUE(hasFill(frame, kColorFocusFrame, {612, 396, 613, 436}));
+}
+
+} // namespace
+
+namespace {
+
+TEST(Frame, ALabelWiderThanTheFactorStaysRightOfTheStripe)
+{
+    // The start label as measured at 144 DPI and handed over in 96-DPI units: 191 wide.
+    auto frame = composeFrame(finished(), 640, 460, [](FontRole, std::wstring_view) { return 191; });
+    EXPECT_NE(textAt(frame, 416, 407), nullptr) << "410 + the stripe's 4 + 2";
+}
+
+} // namespace

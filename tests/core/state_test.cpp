@@ -107,3 +107,38 @@ TEST(ButtonClick, StartsFromReadyAndFailedIgnoresWhileBusyLaunchesWhenDone)
 }
 
 } // namespace
+
+namespace {
+
+TEST(Keys, EnterAndSpacePressTheButtonOncePerStroke)
+{
+    EXPECT_TRUE(keyPressesButton(0x0D, false));
+    EXPECT_TRUE(keyPressesButton(0x20, false));
+    EXPECT_FALSE(keyPressesButton(0x0D, true)) << "auto-repeat of a held key";
+    for (unsigned other : {0x09u, 0x1Bu, 0x41u, 0x25u, 0x70u})
+        EXPECT_FALSE(keyPressesButton(other, false)) << other;
+}
+
+TEST(Keys, FocusKeysShowTheFocus)
+{
+    for (unsigned key : {0x09u, 0x0Du, 0x20u, 0x25u, 0x26u, 0x27u, 0x28u})
+        EXPECT_TRUE(keyShowsFocus(key)) << key;
+    for (unsigned key : {0x1Bu, 0x41u, 0x10u, 0x24u, 0x29u})
+        EXPECT_FALSE(keyShowsFocus(key)) << key;
+}
+
+TEST(Keys, ThePressActsWhereAClickWould)
+{
+    InstallerState state;
+    EXPECT_TRUE(buttonActs(state));
+    state.busy = true;
+    EXPECT_FALSE(buttonActs(state));
+    state.busy = false;
+    state.failed = true;
+    EXPECT_TRUE(buttonActs(state));
+    state.failed = false;
+    state.done = true;
+    EXPECT_TRUE(buttonActs(state));
+}
+
+} // namespace

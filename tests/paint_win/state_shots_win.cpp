@@ -1,6 +1,7 @@
 // Brings the real installer window into each of its four states, as the worker's messages and a
-// click would, and captures the client area from the X display for each: docs/state-*.png.
-// Usage (under Wine on an X display): paint-state-shots.exe <folder as a Linux path>
+// click would, and captures the client area from the X display for each: docs/state-*.png, at the
+// DPI the Wine prefix gives (scripts/screenshots also takes them at 144 DPI, with a suffix).
+// Usage (under Wine on an X display): paint-state-shots.exe <folder as a Linux path> [<suffix>]
 #include "app/messages.h"
 #include "app/state.h"
 #include "app/window_win.h"
@@ -44,6 +45,8 @@ void freezeAt(int tick)
     pump(400);
 }
 
+std::string suffix;
+
 bool capture(const std::string& folder, const char* name)
 {
     using Spawn = LONG(CDECL*)(char* const argv[], int wait);
@@ -53,9 +56,12 @@ bool capture(const std::string& folder, const char* name)
         return false;
     POINT origin = {0, 0};
     ClientToScreen(mainWindow, &origin);
+    RECT client;
+    GetClientRect(mainWindow, &client);
+    std::string size = std::to_string(client.right) + "x" + std::to_string(client.bottom);
     std::vector<std::string> args = {"/usr/bin/import", "-window", "root", "-crop",
-                                     "640x460+" + std::to_string(origin.x) + "+" + std::to_string(origin.y), "+repage",
-                                     folder + "/state-" + name + ".png"};
+                                     size + "+" + std::to_string(origin.x) + "+" + std::to_string(origin.y), "+repage",
+                                     folder + "/state-" + name + suffix + ".png"};
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());
@@ -67,13 +73,19 @@ bool capture(const std::string& folder, const char* name)
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: paint-state-shots <folder>\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: paint-state-shots <folder> [<suffix>]\n");
         return 2;
     }
     char folder[1024];
     WideCharToMultiByte(CP_UTF8, 0, argv[1], -1, folder, sizeof folder, nullptr, nullptr);
+    if (argc == 3) {
+        char text[64];
+        WideCharToMultiByte(CP_UTF8, 0, argv[2], -1, text, sizeof text, nullptr, nullptr);
+        suffix = text;
+    }
 
+    declareDpiAwareness();
     createFonts();
     registerWindowClass(GetModuleHandleW(nullptr));
     mainWindow = createMainWindow(GetModuleHandleW(nullptr));

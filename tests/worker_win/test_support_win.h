@@ -43,3 +43,7 @@ void setStandin(const wchar_t* name, const std::wstring& value);
 bool fileExists(const std::wstring& path);
 void writeWholeFile(const std::wstring& path, const std::string& bytes);
 int countLines(const std::wstring& path);
+
+// Runs xdotool on the test's X display through Wine, as a person would type or click; waits for
+// it to finish unless told otherwise.
+void runXdotool(std::vector<std::string> args, bool wait = true);

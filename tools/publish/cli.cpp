@@ -15,6 +15,7 @@ const char* kUsage =
     "Aufruf:\n"
     "  orvan-publish build <Nutzlastordner> --version <Version> --out <Zielordner>\n"
     "                [--part-size <Bytes>] [--sign-key <privater Schluessel.pem>]\n"
+    "                [--uninstaller <ORVAN Deinstallieren.exe>]\n"
     "  orvan-publish verify <Zielordner | https://Host[:Port]/games/>\n"
     "                [--ca-file <PEM-Datei>] [--base https://Host[:Port]/games/]\n"
     "                [--key <oeffentlicher Schluessel.pem>]\n"
@@ -29,6 +30,9 @@ const char* kHelp =
     "        --part-size  Groesse der Teile, Standard 8M; Endungen K, M, G (1024er), hoechstens 1G\n"
     "        --sign-key   signiert das Manifest mit diesem ECDSA-Schluessel (P-256, PEM) und legt\n"
     "                     die Signatur als update.json.sig daneben\n"
+    "        --uninstaller  legt dieses Programm als \"ORVAN Deinstallieren.exe\" ins Paket (sonst\n"
+    "                     das des Nutzlastordners, falls dort eines liegt); mit ihm kommt die Liste\n"
+    "                     aller gelieferten Dateien \"ORVAN Deinstallieren.dateien\" ins Paket\n"
     "verify  prueft einen Baum auf der Platte oder einen Server unter seiner Basisadresse so, wie\n"
     "        der Installer ihn liest, und nennt jedes Problem in einer eigenen Zeile.\n"
     "        --ca-file    zusaetzlich vertrautes Zertifikat (sonst SSL_CERT_FILE, sonst das System)\n"
@@ -133,7 +137,7 @@ int usageError(std::FILE* err, const std::string& message)
 
 int runBuild(int argc, char** argv, std::FILE* out, std::FILE* err)
 {
-    Arguments arguments = splitArguments(argc, argv, 2, {"--version", "--out", "--part-size", "--sign-key"});
+    Arguments arguments = splitArguments(argc, argv, 2, {"--version", "--out", "--part-size", "--sign-key", "--uninstaller"});
     if (!arguments.error.empty())
         return usageError(err, arguments.error);
     if (arguments.positional.size() != 1)
@@ -162,6 +166,12 @@ int runBuild(int argc, char** argv, std::FILE* out, std::FILE* err)
         options.signKeyFile = *key;
         if (std::string keyProblem = manifestKeyProblem(*key, true); !keyProblem.empty())
             return usageError(err, keyProblem);
+    }
+
+    if (const std::string* uninstaller = option(arguments, "--uninstaller")) {
+        if (uninstaller->empty())
+            return usageError(err, "--uninstaller braucht den Pfad des Deinstallationsprogramms");
+        options.uninstallerFile = *uninstaller;
     }
 
     BuildSummary summary;

@@ -433,6 +433,9 @@ void checkPackage(Verify& v, const fs::path& package)
     }
     bool launcher = false;
     std::size_t outside = 0;
+    std::vector<std::string> payloadPaths;
+    std::string listText;
+    bool hasList = false;
     std::set<std::string> lowerFiles;
     std::set<std::string> lowerFolders;
     std::vector<char> buffer(1 << 16);
@@ -465,6 +468,9 @@ void checkPackage(Verify& v, const fs::path& package)
         if (raw.substr(kPayloadPrefix.size()) == kUninstallerName)
             v.report->hasUninstaller = true;
         ++v.report->payloadFiles;
+        payloadPaths.push_back(relative);
+        bool isList = relative == kFileListName;
+        hasList = hasList || isList;
         std::string lower = lowerAscii(relative);
         lowerFiles.insert(lower);
         for (std::size_t slash = lower.find('/'); slash != std::string::npos; slash = lower.find('/', slash + 1))
@@ -492,8 +498,9 @@ void checkPackage(Verify& v, const fs::path& package)
             continue;
         }
         zip_int64_t got;
-        while ((got = zip_fread(file, buffer.data(), buffer.size())) > 0) {
-        }
+        while ((got = zip_fread(file, buffer.data(), buffer.size())) > 0)
+            if (isList)
+                listText.append(buffer.data(), static_cast<std::size_t>(got));
         if (got < 0)
             problem(v, label + ": beschaedigt: " + zip_file_strerror(file));
         zip_fclose(file);
@@ -505,6 +512,8 @@ void checkPackage(Verify& v, const fs::path& package)
                            " unter Windows Datei und Ordner zugleich; das Entpacken scheitert");
     if (!launcher)
         problem(v, "Im Paket fehlt " + inQuotes(std::string(kPayloadPrefix) + std::string(kLauncherName)));
+    checkFileList(hasList ? &listText : nullptr, payloadPaths, v.report->hasUninstaller, v.report->problems,
+                  v.report->notes);
     if (outside > 0)
         v.report->notes.push_back(std::to_string(outside) + " Eintraege liegen nicht unter " +
                                   inQuotes(kPayloadPrefix) + " und werden nicht installiert");

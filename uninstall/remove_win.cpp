@@ -71,11 +71,13 @@ void removeShortcut()
     CoUninitialize();
 }
 
-// Refused when another process holds it: the only open that Windows (and Wine) deny for a
-// running program's file.
-bool canGo(const std::wstring& path)
+// Refused when another process holds it: opening for writing with no sharing is what Windows
+// (and Wine) deny for a running program's file. A read-only file cannot be opened for writing at
+// all; for it an open for reading with no sharing tells the same.
+bool canGo(const std::wstring& path, DWORD attributes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    DWORD access = (attributes & FILE_ATTRIBUTE_READONLY) ? GENERIC_READ : GENERIC_WRITE;
+    HANDLE file = CreateFileW(path.c_str(), access, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(file);
@@ -187,7 +189,8 @@ int removeInstallation()
     }
     // All or nothing: one file in use, and the installation stays as it is.
     for (const std::wstring& relative : present) {
-        if (!canGo(joinPath(uninstallRun.installFolder, relative))) {
+        std::wstring path = joinPath(uninstallRun.installFolder, relative);
+        if (!canGo(path, attributesOf(path))) {
             showMessage(text::inUse(relative), MB_ICONWARNING);
             return kExitInUse;
         }

@@ -437,3 +437,44 @@ TEST_F(Uninstallation, ARecordedPathThatClimbsOutIsRefusedAndReported)
     EXPECT_TRUE(fs::exists(wine::prefix() / "drive_c" / "windows" / "win.ini"));
     fs::remove(run.home / "fremd.txt");
 }
+
+TEST_F(Uninstallation, BadCallsAndAnUnreadableRecordChangeNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(serveRelease("6.0"));
+    ASSERT_NO_FATAL_FAILURE(install("falsch"));
+    std::string program = windowsPath(installedUninstaller());
+    auto everythingStays = [&](const std::string& call) {
+        for (const std::string& file : packageFiles())
+            EXPECT_TRUE(fs::exists(installFolder() / file)) << file << " after " << call;
+        EXPECT_TRUE(fs::exists(shortcut())) << call;
+        EXPECT_EQ(registryValues(kUninstallKey)["DisplayVersion"].data, "6.0") << call;
+    };
+
+    // Without the silent switch a bad call says so in a dialog.
+    int status = -1;
+    std::thread shown([&] { status = runProgram({wine::loader(), program, "/entfernen"}); });
+    bool answered = answerDialog(kDialogTitle, 20000);
+    shown.join();
+    EXPECT_TRUE(answered) << "no message for a bad call";
+    EXPECT_EQ(status, 2);
+    everythingStays("/entfernen");
+
+    for (const std::vector<std::string>& call : std::vector<std::vector<std::string>>{
+             {"/still", "/entfernen"}, {"/registrieren", "/version"}, {"/registrieren"}, {"/still", "/still"}}) {
+        std::vector<std::string> command = {wine::loader(), program};
+        command.insert(command.end(), call.begin(), call.end());
+        EXPECT_EQ(runProgram(command), 2) << call.back();
+        everythingStays(call.back());
+    }
+
+    std::string kept = readFile(record());
+    std::ofstream(record(), std::ios::binary | std::ios::app) << "daten/\xFF\xFE.txt\n";
+    EXPECT_EQ(removeSilently(), 3) << "a record that is no UTF-8";
+    everythingStays("an unreadable record");
+    EXPECT_EQ(runProgram({wine::loader(), program, "/registrieren", "/version", "6.1"}), 3);
+    everythingStays("registration over an unreadable record");
+
+    std::ofstream(record(), std::ios::binary | std::ios::trunc) << kept;
+    EXPECT_EQ(removeSilently(), 0);
+    EXPECT_TRUE(waitUntilGone(installFolder(), kToFinish));
+}

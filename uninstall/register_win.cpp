@@ -31,6 +31,9 @@ bool mergeRecord()
     outcome = readWholeFile(joinPath(uninstallRun.installFolder, kPackageListName), bytes);
     if (outcome == ReadOutcome::failed || (outcome == ReadOutcome::ok && !parseRecord(bytes, delivered)))
         return false;
+    // The list came with the package, whether or not it names itself.
+    if (outcome == ReadOutcome::ok)
+        delivered.push_back({std::wstring(kPackageListName), {}});
     std::vector<std::wstring> refused; // never written, so never deleted; nothing else to do with them
     return replaceFile(recordPath, recordText(mergeRecords(kept, delivered, refused)));
 }

@@ -122,6 +122,15 @@ bool startFinishingCopy()
     DWORD length = GetTempPathW(MAX_PATH + 1, temp);
     if (length == 0 || length > MAX_PATH)
         return false;
+    // Copies that earlier removals left (see finishRemoval) go now; one still running stays.
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((std::wstring(temp) + L"orvan-deinstallieren-*.exe").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do
+            DeleteFileW((std::wstring(temp) + found.cFileName).c_str());
+        while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
     std::wstring copy = std::wstring(temp) + L"orvan-deinstallieren-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
     if (!CopyFileW(uninstallRun.programPath.c_str(), copy.c_str(), FALSE))
         return false;

@@ -5,6 +5,7 @@
 //   orvan-e2e-drive shot FILE.png           the client area as a picture
 //   orvan-e2e-drive click                   a click on the button
 //   orvan-e2e-drive close                   Alt+F4 on the window
+//   orvan-e2e-drive answer TITLE SECONDS    Return in the dialog of that title once it shows
 // Starting the installer is the script's part: copy orvan-setup.exe of the windows-e2e build into a
 // folder below the Wine drive of a session with the engine (scripts/lib/wine-engine.sh) and run
 // wine there (see scripts/demo).
@@ -20,7 +21,7 @@ namespace {
 
 int usage()
 {
-    std::fprintf(stderr, "usage: orvan-e2e-drive state | wait STATE SECONDS | shot FILE.png | click | close\n");
+    std::fprintf(stderr, "usage: orvan-e2e-drive state | wait STATE SECONDS | shot FILE.png | click | close | answer TITLE SECONDS\n");
     return 2;
 }
 
@@ -50,6 +51,8 @@ int main(int argc, char** argv)
         pressButton();
         return 0;
     }
+    if (command == "answer" && argc == 4)
+        return answerDialog(argv[2], std::atoi(argv[3]) * 1000) ? 0 : 1;
     if (command == "close" && argc == 2) {
         closeWindow();
         return 0;

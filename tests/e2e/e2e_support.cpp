@@ -89,7 +89,7 @@ std::string missingPieces()
     std::string peers = wine::missingPieces();
     need(peers.empty(), peers);
     need(!env("DISPLAY").empty(), "no X display in DISPLAY");
-    for (const char* file : {"orvan-setup.exe", "script/install.ps1"})
+    for (const char* file : {"orvan-setup.exe", "script/install.ps1", "ORVAN Deinstallieren.exe"})
         need(fs::exists(windowsBuild() / file), (windowsBuild() / file).string() + " missing (build preset windows-e2e)");
     need(fs::exists(publishProgram()), publishProgram().string() + " missing");
     return missing;
@@ -329,7 +329,7 @@ void makePayload(const fs::path& dir, std::uint64_t fillBytes)
 }
 
 bool publishTree(const fs::path& payload, const std::string& version, const fs::path& tree,
-                 const std::string& partSize, std::string& why)
+                 const std::string& partSize, std::string& why, const std::vector<std::string>& extraArguments)
 {
     fs::path log = tree.parent_path() / "publish.log";
     std::vector<std::string> command = {publishProgram().string(), "build", payload.string(), "--version", version,
@@ -338,9 +338,70 @@ bool publishTree(const fs::path& payload, const std::string& version, const fs::
         command.push_back("--part-size");
         command.push_back(partSize);
     }
+    command.insert(command.end(), extraArguments.begin(), extraArguments.end());
     int status = runProgram(command, log);
     why = status == 0 ? "" : "orvan-publish build: " + readFile(log);
     return status == 0;
+}
+
+fs::path realUninstaller()
+{
+    return windowsBuild() / "ORVAN Deinstallieren.exe";
+}
+
+std::map<std::string, RegistryValue> registryValues(const std::string& key)
+{
+    fs::path out = fs::temp_directory_path() / ("orvan-e2e-reg-" + std::to_string(::getpid()));
+    std::map<std::string, RegistryValue> values;
+    if (runProgram({wine::loader(), "reg", "query", key}, out) == 0) {
+        // "    Name    REG_SZ    data": four blanks between the columns.
+        std::istringstream lines(readFile(out));
+        std::string line;
+        while (std::getline(lines, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (line.compare(0, 4, "    ") != 0)
+                continue;
+            std::size_t typeAt = line.find("    REG_", 4);
+            if (typeAt == std::string::npos)
+                continue;
+            std::size_t dataAt = line.find("    ", typeAt + 4);
+            RegistryValue value;
+            value.type = line.substr(typeAt + 4, dataAt == std::string::npos ? std::string::npos : dataAt - typeAt - 4);
+            value.data = dataAt == std::string::npos ? "" : line.substr(dataAt + 4);
+            values[line.substr(4, typeAt - 4)] = value;
+        }
+    }
+    fs::remove(out);
+    return values;
+}
+
+std::string installedApps()
+{
+    fs::path out = fs::temp_directory_path() / ("orvan-e2e-apps-" + std::to_string(::getpid()));
+    runProgram({wine::loader(), "uninstaller", "--list"}, out);
+    std::string list = readFile(out);
+    fs::remove(out);
+    return list;
+}
+
+bool answerDialog(const std::string& title, int timeoutMs)
+{
+    fs::path found = fs::temp_directory_path() / ("orvan-e2e-dialog-" + std::to_string(::getpid()));
+    auto start = Clock::now();
+    bool answered = false;
+    while (!answered && elapsedMs(start) < timeoutMs) {
+        if (runProgram({"xdotool", "search", "--onlyvisible", "--name", "^" + title + "$"}, found) == 0) {
+            std::istringstream ids(readFile(found));
+            std::string id;
+            if (std::getline(ids, id) && !id.empty())
+                answered = runProgram({"xdotool", "windowfocus", "--sync", id, "key", "Return"}) == 0;
+        }
+        if (!answered)
+            sleepMs(100);
+    }
+    fs::remove(found);
+    return answered;
 }
 
 } // namespace e2e

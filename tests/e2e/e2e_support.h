@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,24 @@ void closeWindow();  // Alt+F4 on the installer window, as from the keyboard
 void makePayload(const fs::path& dir, std::uint64_t fillBytes = 0);
 // orvan-publish build; false with its output in `why`.
 bool publishTree(const fs::path& payload, const std::string& version, const fs::path& tree,
-                 const std::string& partSize, std::string& why);
+                 const std::string& partSize, std::string& why, const std::vector<std::string>& extraArguments = {});
+
+// ---- The uninstaller and Windows' list of installed apps ----
+
+// "ORVAN Deinstallieren.exe" of the windows-e2e build, the program a studio ships.
+fs::path realUninstaller();
+constexpr const char* kUninstallKey = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ORVAN Launcher";
+
+struct RegistryValue {
+    std::string type; // REG_SZ, REG_DWORD, ...
+    std::string data; // as `reg query` prints it (a DWORD as 0x...)
+};
+// The values of a key as `wine reg query` prints them, by name; empty when the key is missing.
+std::map<std::string, RegistryValue> registryValues(const std::string& key);
+// What `wine uninstaller --list` prints: one "key|||DisplayName" line per installed app.
+std::string installedApps();
+// Waits for a window with exactly this title and presses Return in it; false when none showed
+// within the time.
+bool answerDialog(const std::string& title, int timeoutMs);
 
 } // namespace e2e

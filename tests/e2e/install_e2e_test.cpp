@@ -11,7 +11,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
+#include <map>
 #include <thread>
 
 using namespace e2e;
@@ -222,4 +224,259 @@ TEST_F(Installation, ClosingTheWindowWhileInstallingEndsTheInstallerAtOnce)
     EXPECT_FALSE(fs::exists(installFolder() / "ORVAN Launcher.exe")) << "the installation had not got that far";
     std::printf("closed while installing: ended after %lld ms\n", static_cast<long long>(took.count()));
     stopHttpsServer(server); // the script, left running, then fails soon
+}
+
+// ---- The real uninstaller, installed by the real installer ----
+
+namespace {
+
+constexpr const char* kDialogTitle = "ORVAN Launcher deinstallieren";
+constexpr int kToFinish = 15000; // the finishing copy removes the uninstaller after the original ended
+
+struct Uninstallation : Installation {
+    // A release whose payload is the test launcher, a file in a subfolder and `extra` (relative
+    // path -> bytes), with the uninstaller of this build; it replaces whatever was served.
+    void serveRelease(const std::string& version, const std::map<std::string, std::string>& extra = {})
+    {
+        stopHttpsServer(server);
+        std::error_code ec;
+        fs::remove_all(tree(), ec);
+        payload = work / ("nutzlast-" + version);
+        makePayload(payload);
+        for (const auto& [relative, bytes] : extra) {
+            fs::create_directories((payload / relative).parent_path());
+            std::ofstream(payload / relative, std::ios::binary) << bytes;
+        }
+        fs::create_directories(tree());
+        std::string why;
+        ASSERT_TRUE(publishTree(payload, version, tree(), "", why, {"--uninstaller", realUninstaller().string()})) << why;
+        ASSERT_TRUE(startHttpsServer(server, serverDir(), serverPort())) << server.error;
+    }
+
+    // One installation through the window, which is then closed; the prefix keeps what an
+    // earlier one left (files, entry, record) unless `fresh`.
+    void install(const std::string& name, bool fresh = true)
+    {
+        std::string why;
+        if (fresh) {
+            ASSERT_TRUE(prepareRun(run, name, why)) << why;
+            runProgram({wine::loader(), "reg", "delete", kUninstallKey, "/f"});
+        } else {
+            run = InstallerRun{};
+            run.name = name;
+            run.root = wine::prefix() / "drive_c" / "e2e" / name;
+            run.runFolder = run.root / "run";
+            run.home = wine::userProfile();
+            run.launcherRecord = run.root / "launcher.txt";
+            run.uninstallerRecord = run.root / "uninstaller.txt";
+            fs::create_directories(run.runFolder);
+            fs::copy_file(windowsBuild() / "orvan-setup.exe", run.runFolder / "orvan-setup.exe",
+                          fs::copy_options::overwrite_existing);
+        }
+        ASSERT_TRUE(startInstaller(run, why)) << why;
+        ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Ready, kToReady));
+        pressButton();
+        ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Finished, kToOutcome));
+        closeWindow();
+        ASSERT_TRUE(waitForExit(run, kToExit));
+    }
+
+    // Every file the package delivered, relative to the install folder.
+    std::vector<std::string> packageFiles() const
+    {
+        std::vector<std::string> files = {"ORVAN Deinstallieren.dateien"};
+        for (const auto& entry : fs::recursive_directory_iterator(payload))
+            if (entry.is_regular_file())
+                files.push_back(entry.path().lexically_relative(payload).generic_string());
+        return files;
+    }
+
+    fs::path installedUninstaller() const { return installFolder() / "ORVAN Deinstallieren.exe"; }
+    fs::path record() const { return installFolder() / "ORVAN Deinstallieren.bestand"; }
+
+    // The registered QuietUninstallString, run as a tool would run it: its exit code.
+    int removeSilently()
+    {
+        std::string quiet = registryValues(kUninstallKey)["QuietUninstallString"].data;
+        std::size_t close = quiet.find('"', 1);
+        EXPECT_TRUE(quiet.size() > 2 && quiet[0] == '"' && close != std::string::npos) << quiet;
+        if (close == std::string::npos)
+            return -1;
+        std::string program = quiet.substr(1, close - 1);
+        EXPECT_EQ(quiet.substr(close + 1), " /still");
+        return runProgram({wine::loader(), program, "/still"});
+    }
+
+    bool waitUntilGone(const fs::path& file, int timeoutMs)
+    {
+        for (int waited = 0; waited < timeoutMs; waited += 100) {
+            if (!fs::exists(file))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+TEST_F(Uninstallation, RegistersEveryValueAndWinesUninstallerRemovesWhatThePackageBrought)
+{
+    ASSERT_NO_FATAL_FAILURE(serveRelease("3.1.0", {{"daten/grafik/karte.png", std::string(3000, 'k')}}));
+    ASSERT_NO_FATAL_FAILURE(install("entfernen"));
+
+    std::string folder = windowsPath(installFolder());
+    std::string program = windowsPath(installedUninstaller());
+    std::map<std::string, RegistryValue> values = registryValues(kUninstallKey);
+    std::uintmax_t bytes = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(installFolder()))
+        if (entry.is_regular_file())
+            bytes += entry.file_size();
+    char size[32];
+    std::snprintf(size, sizeof size, "0x%jx", (bytes + 1023) / 1024);
+    std::time_t now = std::time(nullptr);
+    char today[16];
+    std::strftime(today, sizeof today, "%Y%m%d", std::localtime(&now));
+    const std::map<std::string, std::pair<std::string, std::string>> expected = {
+        {"DisplayName", {"REG_SZ", "ORVAN Launcher"}},
+        {"DisplayVersion", {"REG_SZ", "3.1.0"}},
+        {"Publisher", {"REG_SZ", "NORDALIS"}},
+        {"InstallLocation", {"REG_SZ", folder}},
+        {"DisplayIcon", {"REG_SZ", folder + "\\ORVAN Launcher.exe,0"}},
+        {"UninstallString", {"REG_SZ", "\"" + program + "\""}},
+        {"QuietUninstallString", {"REG_SZ", "\"" + program + "\" /still"}},
+        {"EstimatedSize", {"REG_DWORD", size}},
+        {"InstallDate", {"REG_SZ", today}},
+        {"NoModify", {"REG_DWORD", "0x1"}},
+        {"NoRepair", {"REG_DWORD", "0x1"}},
+    };
+    ASSERT_EQ(values.size(), expected.size());
+    for (const auto& [name, value] : expected) {
+        EXPECT_EQ(values[name].type, value.first) << name;
+        EXPECT_EQ(windowsLower(values[name].data), windowsLower(value.second)) << name;
+    }
+    EXPECT_NE(installedApps().find("ORVAN Launcher|||ORVAN Launcher"), std::string::npos) << installedApps();
+
+    // What the user and the launcher made in the folder is theirs.
+    fs::create_directories(installFolder() / "spielstaende");
+    std::ofstream(installFolder() / "spielstaende" / "slot1.sav") << "level 7";
+    std::ofstream(installFolder() / "einstellungen.ini") << "vollbild=1";
+
+    // As Settings - Apps does it: the UninstallString, with its two dialogs.
+    std::thread remover([] { runProgram({wine::loader(), "uninstaller", "--remove", "ORVAN Launcher"}); });
+    bool confirmed = answerDialog(kDialogTitle, 20000);
+    bool closed = confirmed && answerDialog(kDialogTitle, 20000);
+    remover.join();
+    ASSERT_TRUE(confirmed) << "no confirmation";
+    EXPECT_TRUE(closed) << "no closing message";
+    EXPECT_TRUE(waitUntilGone(installedUninstaller(), kToFinish));
+
+    for (const std::string& file : packageFiles())
+        EXPECT_FALSE(fs::exists(installFolder() / file)) << file;
+    EXPECT_FALSE(fs::exists(record()));
+    EXPECT_FALSE(fs::exists(installFolder() / "daten")) << "folders emptied by the removal go";
+    EXPECT_FALSE(fs::exists(shortcut()));
+    EXPECT_TRUE(registryValues(kUninstallKey).empty());
+    EXPECT_EQ(installedApps().find("ORVAN Launcher"), std::string::npos) << installedApps();
+    EXPECT_EQ(readFile(installFolder() / "spielstaende" / "slot1.sav"), "level 7");
+    EXPECT_EQ(readFile(installFolder() / "einstellungen.ini"), "vollbild=1");
+}
+
+TEST_F(Uninstallation, AfterAnUpdateTheFilesOfBothVersionsGoAndTheEmptyFolderToo)
+{
+    ASSERT_NO_FATAL_FAILURE(serveRelease("1.0", {{"alt/nur-eins.dat", "eins"}, {"gemeinsam/x.dat", "1"}}));
+    ASSERT_NO_FATAL_FAILURE(install("update-1"));
+    ASSERT_NO_FATAL_FAILURE(serveRelease("2.0", {{"neu/nur-zwei.dat", "zwei"}, {"gemeinsam/x.dat", "2"}}));
+    ASSERT_NO_FATAL_FAILURE(install("update-2", false));
+    EXPECT_EQ(registryValues(kUninstallKey)["DisplayVersion"].data, "2.0");
+    ASSERT_TRUE(fs::exists(installFolder() / "alt" / "nur-eins.dat")) << "an update leaves the old version's files";
+    std::string kept = readFile(record());
+    for (const char* line : {"alt\\nur-eins.dat\n", "neu\\nur-zwei.dat\n", "gemeinsam\\x.dat\n"})
+        EXPECT_NE(kept.find(line), std::string::npos) << line << " in\n" << kept;
+
+    EXPECT_EQ(removeSilently(), 0);
+    EXPECT_TRUE(waitUntilGone(installFolder(), kToFinish)) << "nothing of anyone's is left, so the folder goes";
+    EXPECT_FALSE(fs::exists(shortcut()));
+    EXPECT_TRUE(registryValues(kUninstallKey).empty());
+}
+
+TEST_F(Uninstallation, ARunningLauncherStopsTheRemovalBeforeAnythingIsDeleted)
+{
+    ASSERT_NO_FATAL_FAILURE(serveRelease("4.0"));
+    ASSERT_NO_FATAL_FAILURE(install("laeuft"));
+    // The installed launcher, held open as a user would keep it running.
+    fs::path launcherRecord = run.root / "gestartet.txt";
+    std::thread launcher([&] {
+        runProgram({wine::loader(), (installFolder() / "ORVAN Launcher.exe").string()}, {},
+                   {"ORVAN_LAUNCHER_RECORD=" + windowsPath(launcherRecord), "ORVAN_LAUNCHER_HOLD_MS=20000"});
+    });
+    bool running = waitForFile(launcherRecord, 15000);
+    int status = running ? removeSilently() : -1;
+    launcher.join();
+    ASSERT_TRUE(running) << "the launcher did not start";
+    EXPECT_EQ(status, 4) << "files in use";
+    for (const std::string& file : packageFiles())
+        EXPECT_TRUE(fs::exists(installFolder() / file)) << file << " must stay while the launcher runs";
+    EXPECT_TRUE(fs::exists(record()));
+    EXPECT_TRUE(fs::exists(shortcut()));
+    EXPECT_FALSE(registryValues(kUninstallKey).empty());
+
+    // Closed, the launcher no longer holds anything.
+    EXPECT_EQ(removeSilently(), 0);
+    EXPECT_TRUE(waitUntilGone(installFolder(), kToFinish));
+}
+
+TEST_F(Uninstallation, ARecordedPathThatClimbsOutIsRefusedAndReported)
+{
+    ASSERT_NO_FATAL_FAILURE(serveRelease("5.0"));
+    ASSERT_NO_FATAL_FAILURE(install("hinaus"));
+    std::ofstream(run.home / "fremd.txt") << "nicht vom Launcher";
+    std::ofstream(record(), std::ios::app) << "..\\fremd.txt\nC:\\windows\\win.ini\n";
+
+    EXPECT_EQ(removeSilently(), 5) << "done, with refused entries";
+    EXPECT_TRUE(waitUntilGone(installFolder(), kToFinish));
+    EXPECT_EQ(readFile(run.home / "fremd.txt"), "nicht vom Launcher");
+    EXPECT_TRUE(fs::exists(wine::prefix() / "drive_c" / "windows" / "win.ini"));
+    fs::remove(run.home / "fremd.txt");
+}
+
+TEST_F(Uninstallation, BadCallsAndAnUnreadableRecordChangeNothing)
+{
+    ASSERT_NO_FATAL_FAILURE(serveRelease("6.0"));
+    ASSERT_NO_FATAL_FAILURE(install("falsch"));
+    std::string program = windowsPath(installedUninstaller());
+    auto everythingStays = [&](const std::string& call) {
+        for (const std::string& file : packageFiles())
+            EXPECT_TRUE(fs::exists(installFolder() / file)) << file << " after " << call;
+        EXPECT_TRUE(fs::exists(shortcut())) << call;
+        EXPECT_EQ(registryValues(kUninstallKey)["DisplayVersion"].data, "6.0") << call;
+    };
+
+    // Without the silent switch a bad call says so in a dialog.
+    int status = -1;
+    std::thread shown([&] { status = runProgram({wine::loader(), program, "/entfernen"}); });
+    bool answered = answerDialog(kDialogTitle, 20000);
+    shown.join();
+    EXPECT_TRUE(answered) << "no message for a bad call";
+    EXPECT_EQ(status, 2);
+    everythingStays("/entfernen");
+
+    for (const std::vector<std::string>& call : std::vector<std::vector<std::string>>{
+             {"/still", "/entfernen"}, {"/registrieren", "/version"}, {"/registrieren"}, {"/still", "/still"}}) {
+        std::vector<std::string> command = {wine::loader(), program};
+        command.insert(command.end(), call.begin(), call.end());
+        EXPECT_EQ(runProgram(command), 2) << call.back();
+        everythingStays(call.back());
+    }
+
+    std::string kept = readFile(record());
+    std::ofstream(record(), std::ios::binary | std::ios::app) << "daten/\xFF\xFE.txt\n";
+    EXPECT_EQ(removeSilently(), 3) << "a record that is no UTF-8";
+    everythingStays("an unreadable record");
+    EXPECT_EQ(runProgram({wine::loader(), program, "/registrieren", "/version", "6.1"}), 3);
+    everythingStays("registration over an unreadable record");
+
+    std::ofstream(record(), std::ios::binary | std::ios::trunc) << kept;
+    EXPECT_EQ(removeSilently(), 0);
+    EXPECT_TRUE(waitUntilGone(installFolder(), kToFinish));
 }

@@ -1,5 +1,5 @@
 # Fails unless EXE is a 64-bit GUI-subsystem program whose import table names only DLLs that
-# every Windows has.
+# every Windows has (EXTRA_ALLOWED: more of those, for a program that needs them).
 execute_process(COMMAND ${OBJDUMP} -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${EXE}")
@@ -14,7 +14,7 @@ string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 if(NOT imports)
   message(FATAL_ERROR "no import table found in ${EXE}")
 endif()
-set(allowed KERNEL32.dll USER32.dll GDI32.dll SHELL32.dll ADVAPI32.dll msvcrt.dll)
+set(allowed KERNEL32.dll USER32.dll GDI32.dll SHELL32.dll ADVAPI32.dll msvcrt.dll ${EXTRA_ALLOWED})
 foreach(entry IN LISTS imports)
   string(REPLACE "DLL Name: " "" dll "${entry}")
   string(STRIP "${dll}" dll)

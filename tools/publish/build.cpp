@@ -176,6 +176,75 @@ void checkPayload(const std::vector<PayloadFile>& files, std::vector<std::string
     }
 }
 
+// --uninstaller: the built program takes the place of one in the payload folder. A file of
+// the list's name in the payload is refused, since build writes the list itself.
+void addUninstaller(const std::string& uninstallerFile, std::vector<PayloadFile>& files,
+                    std::vector<std::string>& problems, std::FILE* log)
+{
+    std::vector<std::string> relatives;
+    for (const PayloadFile& file : files)
+        relatives.push_back(file.relative);
+    std::string reserved = fileListReservedProblem(relatives);
+    if (!reserved.empty())
+        problems.push_back(reserved);
+    if (uninstallerFile.empty())
+        return;
+    struct stat info {};
+    if (::stat(uninstallerFile.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        problems.push_back("Das Deinstallationsprogramm " + inQuotes(uninstallerFile) + " ist keine lesbare Datei");
+        return;
+    }
+    auto own = std::find_if(files.begin(), files.end(),
+                            [](const PayloadFile& f) { return f.relative == kUninstallerName; });
+    if (own != files.end()) {
+        if (log)
+            std::fprintf(log, "Hinweis: %s aus --uninstaller ersetzt die Datei im Nutzlastordner\n",
+                         inQuotes(kUninstallerName).c_str());
+        files.erase(own);
+    }
+    PayloadFile file;
+    file.relative = std::string(kUninstallerName);
+    file.source = fs::absolute(uninstallerFile).string();
+    file.mode = static_cast<unsigned>(info.st_mode) & 0777u;
+    file.mtime = info.st_mtime;
+    file.size = static_cast<std::uint64_t>(info.st_size);
+    files.push_back(std::move(file));
+    std::sort(files.begin(), files.end(),
+              [](const PayloadFile& a, const PayloadFile& b) { return a.relative < b.relative; });
+}
+
+// With the uninstaller comes the list of everything the package delivers, written into the
+// work folder and packed beside it.
+bool addFileList(std::vector<PayloadFile>& files, const fs::path& work, std::string& error)
+{
+    bool uninstaller = std::any_of(files.begin(), files.end(),
+                                   [](const PayloadFile& f) { return f.relative == kUninstallerName; });
+    if (!uninstaller)
+        return true;
+    std::vector<std::string> relatives;
+    for (const PayloadFile& file : files)
+        relatives.push_back(file.relative);
+    std::string text = fileListText(relatives);
+    fs::path listFile = work / "dateiliste.txt";
+    std::FILE* out = std::fopen(listFile.c_str(), "wb");
+    bool ok = out && std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    ok = out && std::fclose(out) == 0 && ok;
+    if (!ok) {
+        error = "Kann die Liste der gelieferten Dateien nicht schreiben: " + std::string(std::strerror(errno));
+        return false;
+    }
+    PayloadFile file;
+    file.relative = std::string(kFileListName);
+    file.source = listFile.string();
+    file.mode = 0644;
+    file.mtime = std::time(nullptr);
+    file.size = text.size();
+    files.push_back(std::move(file));
+    std::sort(files.begin(), files.end(),
+              [](const PayloadFile& a, const PayloadFile& b) { return a.relative < b.relative; });
+    return true;
+}
+
 std::string joinLines(const std::vector<std::string>& lines)
 {
     std::string out;
@@ -400,6 +469,8 @@ bool buildTree(const BuildOptions& options, BuildSummary& summary, std::string& 
     std::vector<std::string> problems;
     collectPayload(realPayload, files, problems, log);
     if (problems.empty())
+        addUninstaller(options.uninstallerFile, files, problems, log);
+    if (problems.empty())
         checkPayload(files, problems);
     if (!problems.empty()) {
         error = joinLines(problems);
@@ -428,10 +499,12 @@ bool buildTree(const BuildOptions& options, BuildSummary& summary, std::string& 
     bool ok = !ec;
     if (!ok)
         error = "Kann den Baum nicht anlegen: " + ec.message();
+    ok = ok && addFileList(files, work, error);
     ok = ok && writeZip(files, zipPath, options.progressThreshold, log, error);
     ok = ok && splitPackage(zipPath, launcherFolder, options, parts, packageDigest, packageSize, error);
     if (ok) {
         fs::remove(zipPath, ec);
+        fs::remove(work / "dateiliste.txt", ec);
         nlohmann::ordered_json manifest;
         manifest["version"] = options.version;
         manifest["paket"]["sha256"] = packageDigest;

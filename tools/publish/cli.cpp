@@ -15,6 +15,7 @@ const char* kUsage =
     "Aufruf:\n"
     "  orvan-publish build <Nutzlastordner> --version <Version> --out <Zielordner>\n"
     "                [--part-size <Bytes>] [--sign-key <privater Schluessel.pem> [--valid-days <Tage>]]\n"
+    "                [--uninstaller <ORVAN Deinstallieren.exe>]\n"
     "  orvan-publish resign <Zielordner> --sign-key <privater Schluessel.pem> [--valid-days <Tage>]\n"
     "  orvan-publish verify <Zielordner | https://Host[:Port]/games/>\n"
     "                [--ca-file <PEM-Datei>] [--base https://Host[:Port]/games/]\n"
@@ -30,6 +31,9 @@ const char* kHelp =
     "        --part-size  Groesse der Teile, Standard 8M; Endungen K, M, G (1024er), hoechstens 1G\n"
     "        --sign-key   signiert das Manifest mit diesem ECDSA-Schluessel (P-256, PEM) und legt\n"
     "                     die Signatur als update.json.sig daneben\n"
+    "        --uninstaller  legt dieses Programm als \"ORVAN Deinstallieren.exe\" ins Paket (sonst\n"
+    "                     das des Nutzlastordners, falls dort eines liegt); mit ihm kommt die Liste\n"
+    "                     aller gelieferten Dateien \"ORVAN Deinstallieren.dateien\" ins Paket\n"
     "        --valid-days so viele Tage (1 bis 366, Standard 90) gilt die Signatur; das Manifest\n"
     "                     nennt den Zeitpunkt in \"gueltigBis\" (UTC)\n"
     "resign  erneuert \"gueltigBis\" und die Signatur eines signierten Baums mit dem Schluessel,\n"
@@ -161,7 +165,7 @@ void printLines(std::FILE* err, const std::string& lines)
 
 int runBuild(int argc, char** argv, std::FILE* out, std::FILE* err)
 {
-    Arguments arguments = splitArguments(argc, argv, 2, {"--version", "--out", "--part-size", "--sign-key", "--valid-days"});
+    Arguments arguments = splitArguments(argc, argv, 2, {"--version", "--out", "--part-size", "--sign-key", "--valid-days", "--uninstaller"});
     if (!arguments.error.empty())
         return usageError(err, arguments.error);
     if (arguments.positional.size() != 1)
@@ -196,6 +200,12 @@ int runBuild(int argc, char** argv, std::FILE* out, std::FILE* err)
             return usageError(err, "--valid-days gilt nur mit --sign-key");
         if (std::string problem = validDaysProblem(*days, options.validDays); !problem.empty())
             return usageError(err, problem);
+    }
+
+    if (const std::string* uninstaller = option(arguments, "--uninstaller")) {
+        if (uninstaller->empty())
+            return usageError(err, "--uninstaller braucht den Pfad des Deinstallationsprogramms");
+        options.uninstallerFile = *uninstaller;
     }
 
     BuildSummary summary;

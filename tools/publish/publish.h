@@ -160,6 +160,21 @@ bool parseExpiry(std::string_view text, std::time_t& moment);
 // A whole number of days from 1 to kMaxValidDays.
 bool parseValidDays(std::string_view text, int& days);
 
+// ---- The list of delivered files beside the uninstaller (file_list.cpp) ----
+
+// In the package as "Inhalt/" followed by this name whenever it holds the uninstaller: UTF-8,
+// every payload path ("/"-separated, as in the zip) one a line, LF after each, the list itself
+// among them.
+inline constexpr std::string_view kFileListName = "ORVAN Deinstallieren.dateien";
+
+// The list's text for these payload paths (the list's own name is added).
+std::string fileListText(std::vector<std::string> relativePaths);
+// A payload that already holds a file of the list's name: orvan-publish writes that file itself.
+std::string fileListReservedProblem(const std::vector<std::string>& relativePaths);
+// verify: the list (nullptr when the package has none) against the package's payload paths.
+void checkFileList(const std::string* listText, const std::vector<std::string>& payloadPaths, bool hasUninstaller,
+                   std::vector<std::string>& problems, std::vector<std::string>& notes);
+
 // ---- The commands ----
 
 struct BuildOptions {
@@ -170,6 +185,7 @@ struct BuildOptions {
     std::uint64_t progressThreshold = kProgressThreshold;
     std::string signKeyFile; // P-256 private key in PEM: sign the manifest; empty: no signature
     int validDays = kDefaultValidDays; // how long the signature counts
+    std::string uninstallerFile; // packed as "ORVAN Deinstallieren.exe"; empty: the payload's own, if any
 };
 
 struct BuildSummary {

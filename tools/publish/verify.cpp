@@ -439,6 +439,9 @@ void checkPackage(Verify& v, const fs::path& package)
     }
     bool launcher = false;
     std::size_t outside = 0;
+    std::vector<std::string> payloadPaths;
+    std::string listText;
+    bool hasList = false;
     std::map<std::string, std::string> lowerFiles; // folded as Windows compares -> as written
     std::set<std::string> lowerFolders;
     std::vector<char> buffer(1 << 16);
@@ -471,6 +474,9 @@ void checkPackage(Verify& v, const fs::path& package)
         if (raw.substr(kPayloadPrefix.size()) == kUninstallerName)
             v.report->hasUninstaller = true;
         ++v.report->payloadFiles;
+        payloadPaths.push_back(relative);
+        bool isList = relative == kFileListName;
+        hasList = hasList || isList;
         std::string lower = windowsFoldedName(relative);
         auto [known, added] = lowerFiles.emplace(lower, relative);
         if (!added)
@@ -501,8 +507,9 @@ void checkPackage(Verify& v, const fs::path& package)
             continue;
         }
         zip_int64_t got;
-        while ((got = zip_fread(file, buffer.data(), buffer.size())) > 0) {
-        }
+        while ((got = zip_fread(file, buffer.data(), buffer.size())) > 0)
+            if (isList)
+                listText.append(buffer.data(), static_cast<std::size_t>(got));
         if (got < 0)
             problem(v, label + ": beschaedigt: " + zip_file_strerror(file));
         zip_fclose(file);
@@ -514,6 +521,8 @@ void checkPackage(Verify& v, const fs::path& package)
                            " unter Windows Datei und Ordner zugleich; das Entpacken scheitert");
     if (!launcher)
         problem(v, "Im Paket fehlt " + inQuotes(std::string(kPayloadPrefix) + std::string(kLauncherName)));
+    checkFileList(hasList ? &listText : nullptr, payloadPaths, v.report->hasUninstaller, v.report->problems,
+                  v.report->notes);
     if (outside > 0)
         v.report->notes.push_back(std::to_string(outside) + " Eintraege liegen nicht unter " +
                                   inQuotes(kPayloadPrefix) + " und werden nicht installiert");

@@ -1,0 +1,217 @@
+// The uninstaller's decisions: its command line, the record of delivered files, which recorded
+// paths it may touch and what a removal takes.
+#include "uninstall/core.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+struct CallCase {
+    std::vector<std::wstring> args;
+    bool ok;
+    Mode mode;
+    bool silent;
+    std::wstring version;
+};
+
+TEST(UninstallerCommandLine, ModesSwitchesAndBadCalls)
+{
+    const CallCase cases[] = {
+        {{}, true, Mode::remove, false, L""},
+        {{L"/still"}, true, Mode::remove, true, L""},
+        {{L"/STILL"}, true, Mode::remove, true, L""},
+        {{L"/registrieren", L"/version", L"2.0 beta"}, true, Mode::registerApp, true, L"2.0 beta"},
+        {{L"/version", L"1.0", L"/Registrieren"}, true, Mode::registerApp, true, L"1.0"},
+        {{L"/registrieren", L"/version", L"1.0", L"/still"}, true, Mode::registerApp, true, L"1.0"},
+        // A version that looks like a switch is still the version: the script passes it unchanged.
+        {{L"/registrieren", L"/version", L"/still"}, true, Mode::registerApp, true, L"/still"},
+        {{L"/registrieren", L"/version"}, false, Mode::remove, false, L""},
+        {{L"/registrieren", L"/version", L""}, false, Mode::remove, false, L""},
+        {{L"/registrieren"}, false, Mode::remove, false, L""},
+        {{L"/version", L"1.0"}, false, Mode::remove, false, L""},
+        {{L"/registrieren", L"/registrieren", L"/version", L"1"}, false, Mode::remove, false, L""},
+        {{L"/still", L"/still"}, false, Mode::remove, false, L""},
+        {{L"/S"}, false, Mode::remove, false, L""},
+        {{L"still"}, false, Mode::remove, false, L""},
+        {{L"/registrieren", L"/version", L"1.0", L"extra"}, false, Mode::remove, false, L""},
+    };
+    for (const CallCase& c : cases) {
+        std::wstring joined;
+        for (const auto& a : c.args)
+            joined += L"[" + a + L"]";
+        Call call;
+        std::wstring problem;
+        bool ok = parseCommandLine(c.args, call, problem);
+        SCOPED_TRACE(std::string(joined.begin(), joined.end()));
+        ASSERT_EQ(ok, c.ok);
+        if (!ok) {
+            EXPECT_FALSE(problem.empty());
+            continue;
+        }
+        EXPECT_EQ(call.mode, c.mode);
+        EXPECT_EQ(call.silent, c.silent);
+        EXPECT_EQ(call.version, c.version);
+    }
+}
+
+TEST(UninstallerCommandLine, TheFinishingCopyReadsBackWhatTheOriginalWrites)
+{
+    std::wstring line = finishArguments(1234, L"C:\\Users\\Jos\u00e9\\ORVAN Launcher\\");
+    EXPECT_EQ(line, L"/abschluss 1234 \"C:\\Users\\Jos\u00e9\\ORVAN Launcher\"");
+    Call call;
+    std::wstring problem;
+    ASSERT_TRUE(parseCommandLine({L"/abschluss", L"1234", L"C:\\Users\\Jos\u00e9\\ORVAN Launcher"}, call, problem));
+    EXPECT_EQ(call.mode, Mode::finish);
+    EXPECT_TRUE(call.silent);
+    EXPECT_EQ(call.waitHandle, 1234u);
+    EXPECT_EQ(call.installFolder, L"C:\\Users\\Jos\u00e9\\ORVAN Launcher");
+    for (const auto& bad : std::vector<std::vector<std::wstring>>{
+             {L"/abschluss"}, {L"/abschluss", L"12x", L"C:\\a"}, {L"/abschluss", L"1", L""},
+             {L"/still", L"/abschluss", L"1", L"C:\\a"}, {L"/abschluss", L"1", L"C:\\a", L"/still"}})
+        EXPECT_FALSE(parseCommandLine(bad, call, problem));
+}
+
+TEST(UninstallerPaths, RecordedPathsThatMayBeTouched)
+{
+    const std::pair<std::wstring, bool> cases[] = {
+        {L"ORVAN Launcher.exe", true},
+        {L"daten\\spiel.cfg", true},
+        {L"daten/unter/sp\u00e4t.txt", true},
+        {L"..\\Desktop\\x.txt", false},
+        {L"daten\\..\\..\\x", false},
+        {L"daten/../x", false},
+        {L"\\Windows\\x", false},
+        {L"/etc/x", false},
+        {L"C:\\x", false},
+        {L"C:x", false},
+        {L"\\\\server\\share\\x", false},
+        {L"daten\\\\x", false},
+        {L".\\x", false},
+        {L"daten\\", false},
+        {L"a:b", false},
+        {L"a?b", false},
+        {L"a\tb", false},
+        {L"daten.\\x", false},
+        {L"x ", false},
+        {L"NUL", false},
+        {L"daten\\com1.txt", false},
+        {L"Con .txt", false},
+        {L"console.txt", true},
+        {L"com10", true},
+        {L"...x", true},
+    };
+    for (const auto& [path, fine] : cases)
+        EXPECT_EQ(recordedPathProblem(path).empty(), fine) << std::string(path.begin(), path.end());
+}
+
+TEST(UninstallerPaths, InsideTheInstallFolderAsWindowsComparesNames)
+{
+    const std::wstring folder = L"C:\\Users\\Ana\\ORVAN Launcher";
+    EXPECT_TRUE(isInsideFolder(L"C:\\Users\\Ana\\ORVAN Launcher\\ORVAN Launcher.exe", folder));
+    EXPECT_TRUE(isInsideFolder(L"c:\\users\\ana\\orvan launcher\\x\\y.exe", folder));
+    EXPECT_TRUE(isInsideFolder(L"C:\\Users\\Ana\\ORVAN Launcher\\x", folder + L"\\"));
+    EXPECT_FALSE(isInsideFolder(L"C:\\Users\\Ana\\ORVAN Launcher", folder));
+    EXPECT_FALSE(isInsideFolder(L"C:\\Users\\Ana\\ORVAN Launcher2\\x.exe", folder));
+    EXPECT_FALSE(isInsideFolder(L"C:\\Users\\Ana\\ORVAN Launcher\\..\\x.exe", folder));
+    EXPECT_FALSE(isInsideFolder(L"D:\\Spiele\\ORVAN Launcher.exe", folder));
+    EXPECT_FALSE(isInsideFolder(L"", folder));
+
+    EXPECT_TRUE(installFolderProblem(folder).empty());
+    EXPECT_TRUE(installFolderProblem(L"C:\\Users\\Ana\\orvan launcher").empty());
+    EXPECT_FALSE(installFolderProblem(L"C:\\Users\\Ana\\Downloads").empty());
+    EXPECT_FALSE(installFolderProblem(L"C:\\").empty());
+    EXPECT_EQ(foldCase(L"\u00c4RGER.EXE"), L"\u00e4rger.exe");
+}
+
+TEST(UninstallerRecord, ReadsLinesAndRefusesWhatIsNoUtf8)
+{
+    std::vector<RecordEntry> entries;
+    ASSERT_TRUE(parseRecord("\xEF\xBB\xBFORVAN Launcher.exe\r\ndaten/sp\xC3\xA4t.txt\n\n..\\raus.txt\nletzte", entries));
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[0].path, L"ORVAN Launcher.exe");
+    EXPECT_EQ(entries[1].path, L"daten\\sp\u00e4t.txt");
+    EXPECT_TRUE(entries[1].problem.empty());
+    EXPECT_FALSE(entries[2].problem.empty());
+    EXPECT_EQ(entries[3].path, L"letzte");
+    ASSERT_TRUE(parseRecord("", entries));
+    EXPECT_TRUE(entries.empty());
+    // Outside the basic plane: two UTF-16 units, and back to the same bytes.
+    ASSERT_TRUE(parseRecord("\xF0\x9F\x8E\xAE.txt\n", entries));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].path, std::wstring({wchar_t(0xD83C), wchar_t(0xDFAE)}) + L".txt");
+    EXPECT_EQ(recordText({entries[0].path}), "\xF0\x9F\x8E\xAE.txt\n");
+
+    for (std::string_view bad : {std::string_view("a\xFF" "b\n"), std::string_view("a\xC3\n"),
+                                 std::string_view("\xC0\xAF\n"), std::string_view("\xED\xA0\x80\n"),
+                                 std::string_view("a\0b\n", 4), std::string_view("\xE2\x82")})
+        EXPECT_FALSE(parseRecord(bad, entries)) << bad;
+}
+
+TEST(UninstallerRecord, MergeKeepsEveryVersionsFilesOnceAndDropsRefusedPaths)
+{
+    std::vector<RecordEntry> first, second;
+    ASSERT_TRUE(parseRecord("ORVAN Launcher.exe\nalt/eins.dll\ngemeinsam.dat\n", first));
+    ASSERT_TRUE(parseRecord("GEMEINSAM.DAT\nneu/zwei.dll\n../../ntuser.dat\n", second));
+    std::vector<std::wstring> refused;
+    std::vector<std::wstring> merged = mergeRecords(first, second, refused);
+    EXPECT_EQ(merged, (std::vector<std::wstring>{L"ORVAN Launcher.exe", L"ORVAN Deinstallieren.exe", L"alt\\eins.dll",
+                                                 L"gemeinsam.dat", L"neu\\zwei.dll"}));
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_NE(refused[0].find(L"..\\..\\ntuser.dat"), std::wstring::npos);
+
+    // No list at all: the launcher and the uninstaller are still known.
+    refused.clear();
+    EXPECT_EQ(mergeRecords({}, {}, refused), (std::vector<std::wstring>{L"ORVAN Launcher.exe", L"ORVAN Deinstallieren.exe"}));
+
+    // What is written reads back as the same record.
+    std::vector<RecordEntry> again;
+    ASSERT_TRUE(parseRecord(recordText(merged), again));
+    ASSERT_EQ(again.size(), merged.size());
+    for (std::size_t i = 0; i < merged.size(); ++i)
+        EXPECT_EQ(again[i].path, merged[i]);
+}
+
+TEST(UninstallerPlan, FilesThenFoldersDeepestFirstTheUninstallerLeftToTheCopy)
+{
+    std::vector<RecordEntry> record;
+    ASSERT_TRUE(parseRecord("ORVAN Launcher.exe\nORVAN Deinstallieren.exe\nORVAN Deinstallieren.bestand\n"
+                            "a/b/c/tief.txt\na/flach.txt\nz/x.txt\nA/FLACH.TXT\n../raus.txt\nC:/boot.ini\n",
+                            record));
+    RemovalPlan plan = planRemoval(record);
+    EXPECT_EQ(plan.files, (std::vector<std::wstring>{L"ORVAN Launcher.exe", L"a\\b\\c\\tief.txt", L"a\\flach.txt", L"z\\x.txt"}));
+    EXPECT_EQ(plan.folders, (std::vector<std::wstring>{L"a\\b\\c", L"a\\b", L"a", L"z"}));
+    ASSERT_EQ(plan.refused.size(), 2u);
+    EXPECT_NE(plan.refused[0].find(L"..\\raus.txt"), std::wstring::npos);
+    EXPECT_NE(plan.refused[1].find(L"C:\\boot.ini"), std::wstring::npos);
+}
+
+TEST(UninstallerRegistration, SizeDateAndCommand)
+{
+    EXPECT_EQ(estimatedSizeKiB(0), 0u);
+    EXPECT_EQ(estimatedSizeKiB(1), 1u);
+    EXPECT_EQ(estimatedSizeKiB(1024), 1u);
+    EXPECT_EQ(estimatedSizeKiB(1025), 2u);
+    EXPECT_EQ(estimatedSizeKiB(~0ull), 0xFFFFFFFFu);
+    EXPECT_EQ(installDateText(2026, 3, 7), L"20260307");
+    EXPECT_EQ(quotedPath(L"C:\\a b\\x.exe"), L"\"C:\\a b\\x.exe\"");
+}
+
+TEST(UninstallerTexts, TheClosingMessageNamesTheKeptFolderAndWhatWasRefused)
+{
+    std::wstring clean = text::done(L"C:\\U\\ORVAN Launcher", false, {}, {});
+    EXPECT_EQ(clean.find(L"C:\\U\\ORVAN Launcher"), std::wstring::npos);
+    std::vector<std::wstring> refused;
+    for (int i = 0; i < 12; ++i)
+        refused.push_back(L"\"..\\x" + std::to_wstring(i) + L"\"");
+    std::wstring kept = text::done(L"C:\\U\\ORVAN Launcher", true, refused, {L"\"a.dll\""});
+    EXPECT_NE(kept.find(L"\"C:\\U\\ORVAN Launcher\" bleibt bestehen"), std::wstring::npos);
+    EXPECT_NE(kept.find(L"..\\x9"), std::wstring::npos);
+    EXPECT_EQ(kept.find(L"..\\x10"), std::wstring::npos);
+    EXPECT_NE(kept.find(L"und 2 weitere"), std::wstring::npos);
+    EXPECT_NE(kept.find(L"\"a.dll\""), std::wstring::npos);
+    EXPECT_NE(text::inUse(L"ORVAN Launcher.exe").find(L"\"ORVAN Launcher.exe\""), std::wstring::npos);
+}
+
+} // namespace

@@ -16,6 +16,7 @@ struct Program {
 };
 const Program kShipped[] = {
     {"orvan-setup", "orvan-setup.exe"},
+    {"orvan-uninstall", "ORVAN Deinstallieren.exe"},
 };
 
 const std::string kBaseUrl = "https://download.example.com/games/";

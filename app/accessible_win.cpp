@@ -422,6 +422,9 @@ struct WindowAccessible final : IAccessible {
             return result;
         if (found == nullptr || found->role != AccessibleRole::PushButton)
             return DISP_E_MEMBERNOTFOUND;
+        // Unavailable means no press: queued, it would act on whatever outcome arrives first.
+        if (found->unavailable)
+            return E_FAIL;
         PostMessageW(window, WM_PRESS_BUTTON, 0, 0);
         return S_OK;
     }

@@ -113,11 +113,6 @@ void button(std::vector<DrawOp>& frame, const InstallerState& state, const Measu
     // Measured without the character extra, as the label is placed before the extra is set.
     std::int32_t cx = measure(FontRole::Button, look.text);
     std::int64_t x = (std::int64_t{r.left} + r.right) / 2 - cx / 2 - 6;
-    // Never over the stripe. Glyph advances are whole pixels, so a font scaled for a higher DPI
-    // may run wider than the factor (Courier New bold: 8 pixels a character at 14, 13 at 21),
-    // and the start label, which at 96 DPI begins 2 pixels right of the stripe, would reach
-    // into it. At 96 DPI no label comes this far left.
-    x = std::max(x, std::int64_t{r.left} + 6);
     std::int64_t y = (std::int64_t{r.top} + r.bottom) / 2 - 9;
     // The extra of 2 pixels per character widens the label beyond its measured width; in Courier
     // New "ORVAN LAUNCHER STARTEN" then runs 26 pixels past the button's right edge, where its

@@ -76,8 +76,12 @@ bool keyShowsFocus(unsigned virtualKey)
 
 ClickAction applyButtonClick(InstallerState& state)
 {
-    if (state.done)
+    if (state.done) {
+        if (state.launcherOpened)
+            return ClickAction::None;
+        state.launcherOpened = true;
         return ClickAction::OpenLauncherAndQuit;
+    }
     if (state.busy)
         return ClickAction::None;
     state.busy = true;

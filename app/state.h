@@ -33,6 +33,9 @@ struct InstallerState {
     // The button shows its focus frame: the window is active and the user has used the keyboard
     // in it (Windows' keyboard cues), so a mouse user never sees one.
     bool focusFrame = false;
+    // The launcher has been opened and the installer is ending: a press still queued behind the
+    // one that opened it (a screen reader's, a key's) must not open it a second time.
+    bool launcherOpened = false;
 };
 
 // The one process-wide instance; the UI thread alone touches it.

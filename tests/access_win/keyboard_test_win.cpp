@@ -12,50 +12,15 @@
 
 namespace {
 
-class Keyboard : public ::testing::Test {
+class Keyboard : public ShownWindowTest {
 protected:
-    void SetUp() override
-    {
-        installStandinAsSystemPowerShell();
-        std::wstring temp = freshFolder(L"tmp tasten");
-        useTempFolder(temp);
-        record = freshFolder(L"record tasten");
-        record.pop_back();
-        writeWholeFile(temp + L"leer.bin", "");
-        setStandin(L"ORVAN_STANDIN", L"replay");
-        setStandin(L"ORVAN_STANDIN_STREAM", temp + L"leer.bin");
-        setStandin(L"ORVAN_STANDIN_RELEASE", L"OrvanKeyboardRelease");
-        setStandin(L"ORVAN_STANDIN_RECORD", record);
-        release = CreateEventW(nullptr, TRUE, FALSE, L"OrvanKeyboardRelease");
-
-        installerState = InstallerState{};
-        createFonts();
-        registerWindowClass(GetModuleHandleW(nullptr));
-        mainWindow = createMainWindow(GetModuleHandleW(nullptr));
-        ShowWindow(mainWindow, SW_SHOW);
-        UpdateWindow(mainWindow);
-        settle();
-    }
-
-    // As in the pointer tests: an attempt must be over before the process ends.
-    void TearDown() override
-    {
-        SetEvent(release);
-        if (installerState.busy) {
-            EXPECT_TRUE(pumpUntil([] { return !installerState.busy; }, 10000)) << "the attempt did not end";
-        }
-        CloseHandle(release);
-    }
-
-    static void settle() { pumpUntil([] { return false; }, 300); }
+    Keyboard() : ShownWindowTest(L"tasten") {}
 
     static void type(const char* key)
     {
         runXdotool({"key", key});
         settle();
     }
-
-    int starts() const { return countLines(record + L"\\starts.txt"); }
 
     // The ring two pixels outside the button, as the window shows it.
     static bool focusFrameShown()
@@ -66,9 +31,6 @@ protected:
         ReleaseDC(mainWindow, dc);
         return left == kColorFocusFrame && top == kColorFocusFrame;
     }
-
-    std::wstring record;
-    HANDLE release = nullptr;
 };
 
 TEST_F(Keyboard, EnterAndSpaceActOnlyWhereAClickWould)

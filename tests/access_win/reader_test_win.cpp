@@ -34,44 +34,17 @@ struct Child {
     long x = 0, y = 0, w = 0, h = 0;
 };
 
-class ScreenReader : public ::testing::Test {
+class ScreenReader : public ShownWindowTest {
 protected:
-    void SetUp() override
-    {
-        installStandinAsSystemPowerShell();
-        std::wstring temp = freshFolder(L"tmp leser");
-        useTempFolder(temp);
-        record = freshFolder(L"record leser");
-        record.pop_back();
-        writeWholeFile(temp + L"leer.bin", "");
-        setStandin(L"ORVAN_STANDIN", L"replay");
-        setStandin(L"ORVAN_STANDIN_STREAM", temp + L"leer.bin");
-        setStandin(L"ORVAN_STANDIN_RELEASE", L"OrvanReaderRelease");
-        setStandin(L"ORVAN_STANDIN_RECORD", record);
-        release = CreateEventW(nullptr, TRUE, FALSE, L"OrvanReaderRelease");
-
-        installerState = InstallerState{};
-        createFonts();
-        registerWindowClass(GetModuleHandleW(nullptr));
-        mainWindow = createMainWindow(GetModuleHandleW(nullptr));
-        ShowWindow(mainWindow, SW_SHOW);
-        UpdateWindow(mainWindow);
-        settle();
-    }
+    ScreenReader() : ShownWindowTest(L"leser") {}
 
     void TearDown() override
     {
-        SetEvent(release);
-        if (installerState.busy) {
-            EXPECT_TRUE(pumpUntil([] { return !installerState.busy; }, 10000)) << "the attempt did not end";
-        }
-        CloseHandle(release);
+        ShownWindowTest::TearDown();
         if (IsWindow(mainWindow))
             DestroyWindow(mainWindow);
         settle();
     }
-
-    static void settle() { pumpUntil([] { return false; }, 300); }
 
     // Starts the reader with its output in a pipe; the window's messages run while it works.
     static HANDLE startReader(const std::wstring& arguments, HANDLE& output)
@@ -158,11 +131,6 @@ protected:
         }
         return children;
     }
-
-    int starts() const { return countLines(record + L"\\starts.txt"); }
-
-    std::wstring record;
-    HANDLE release = nullptr;
 };
 
 TEST_F(ScreenReader, NamesRolesStatesAndValuesInAllFourStates)
@@ -239,10 +207,15 @@ TEST_F(ScreenReader, DefaultActionOnTheButtonStartsAnInstallation)
     ASSERT_TRUE(pumpUntil([&] { return starts() == 1; })) << "no attempt started";
     EXPECT_TRUE(installerState.busy);
 
-    // While busy the press does nothing.
-    read(L"press");
+    // While busy the button is unavailable: the press fails and leaves nothing queued that an
+    // outcome arriving meanwhile would let act.
+    out = read(L"press");
+    ASSERT_EQ(out.size(), 1u);
+    EXPECT_NE(out[0], "pressed\t0");
+    applyInstallError(installerState, L"kaputt");
     pumpUntil([] { return false; }, 500);
     EXPECT_EQ(starts(), 1);
+    EXPECT_FALSE(installerState.busy) << "no retry from a press made while installing";
 }
 
 TEST_F(ScreenReader, StatusAndOutcomeAreAnnouncedOnce)

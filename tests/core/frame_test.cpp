@@ -1,4 +1,5 @@
 #include "app/frame.h"
+#include "app/scale.h"
 
 #include <gtest/gtest.h>
 
@@ -357,11 +358,15 @@ TEST(FocusFrame, ARingOutsideTheButtonOnlyAfterKeyboardUse)
 
 namespace {
 
-TEST(Frame, ALabelWiderThanTheFactorStaysRightOfTheStripe)
+TEST(Frame, ALabelWiderThanTheFactorStaysRightOfTheStripeWhenScaled)
 {
-    // The start label as measured at 144 DPI and handed over in 96-DPI units: 191 wide.
+    // The start label as measured at 144 DPI and handed over in 96-DPI units: 191 wide. The
+    // design's frame places it by the formula alone, 504 - 191 / 2; scaled, it keeps the 2
+    // pixels to the stripe (410 + 4 + 2 at 96 DPI: 621 + 3 at 144).
     auto frame = composeFrame(finished(), 640, 460, [](FontRole, std::wstring_view) { return 191; });
-    EXPECT_NE(textAt(frame, 416, 407), nullptr) << "410 + the stripe's 4 + 2";
+    EXPECT_NE(textAt(frame, 409, 407), nullptr);
+    scaleFrame(frame, 144);
+    EXPECT_NE(textAt(frame, 624, 611), nullptr);
 }
 
 } // namespace

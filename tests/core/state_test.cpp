@@ -104,6 +104,7 @@ TEST(ButtonClick, StartsFromReadyAndFailedIgnoresWhileBusyLaunchesWhenDone)
     applyInstallDone(state, L"");
     EXPECT_EQ(&buttonRectInForce(state), &state.launchButtonRect);
     EXPECT_EQ(applyButtonClick(state), ClickAction::OpenLauncherAndQuit);
+    EXPECT_EQ(applyButtonClick(state), ClickAction::None) << "a press queued behind it opens no second launcher";
 }
 
 } // namespace

@@ -12,59 +12,9 @@
 
 namespace {
 
-// Wine runs a Linux program for us; xdotool then acts on the X display as a person would.
-void xdotool(std::vector<std::string> args, bool wait = true)
-{
-    using Spawn = LONG(CDECL*)(char* const argv[], int wait);
-    static auto spawn = reinterpret_cast<Spawn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp")));
-    ASSERT_NE(spawn, nullptr) << "not running under Wine";
-    args.insert(args.begin(), "/usr/bin/xdotool");
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    spawn(argv.data(), wait ? 1 : 0);
-}
-
-class Pointer : public ::testing::Test {
+class Pointer : public ShownWindowTest {
 protected:
-    void SetUp() override
-    {
-        installStandinAsSystemPowerShell();
-        std::wstring temp = freshFolder(L"tmp zeiger");
-        useTempFolder(temp);
-        record = freshFolder(L"record zeiger");
-        record.pop_back();
-        writeWholeFile(temp + L"leer.bin", "");
-        setStandin(L"ORVAN_STANDIN", L"replay");
-        setStandin(L"ORVAN_STANDIN_STREAM", temp + L"leer.bin");
-        setStandin(L"ORVAN_STANDIN_RELEASE", L"OrvanPointerRelease");
-        setStandin(L"ORVAN_STANDIN_RECORD", record);
-        release = CreateEventW(nullptr, TRUE, FALSE, L"OrvanPointerRelease");
-
-        createFonts();
-        registerWindowClass(GetModuleHandleW(nullptr));
-        mainWindow = createMainWindow(GetModuleHandleW(nullptr));
-        ShowWindow(mainWindow, SW_SHOW);
-        UpdateWindow(mainWindow);
-        settle();
-    }
-
-    // The attempt a test started must be over before the process ends: under Wine a process
-    // that ends while its worker is inside CreateProcessW leaves the half-made child hanging for
-    // ever, holding the standard output that CTest waits on. Released, the stand-in exits at
-    // once and the worker reports the missing outcome.
-    void TearDown() override
-    {
-        SetEvent(release);
-        if (installerState.busy) {
-            EXPECT_TRUE(pumpUntil([] { return !installerState.busy; }, 10000)) << "the attempt did not end";
-        }
-        CloseHandle(release);
-    }
-
-    static void settle() { pumpUntil([] { return false; }, 300); }
+    Pointer() : ShownWindowTest(L"zeiger") {}
 
     static std::string screen(int clientX, int clientY, bool isX)
     {
@@ -73,16 +23,13 @@ protected:
         return std::to_string(isX ? point.x : point.y);
     }
 
-    static void moveTo(int x, int y) { xdotool({"mousemove", screen(x, y, true), screen(x, y, false)}); }
+    static void moveTo(int x, int y) { runXdotool({"mousemove", screen(x, y, true), screen(x, y, false)}); }
 
     static void clickAt(int x, int y)
     {
         moveTo(x, y);
-        xdotool({"click", "1"});
+        runXdotool({"click", "1"});
     }
-
-    std::wstring record;
-    HANDLE release = nullptr;
 };
 
 TEST_F(Pointer, ClicksActOnlyInsideTheButton)
@@ -119,7 +66,7 @@ TEST_F(Pointer, HandCursorOnlyWhereAClickWouldAct)
 TEST_F(Pointer, DoubleClickStartsExactlyOneAttempt)
 {
     moveTo(500, 416);
-    xdotool({"click", "--repeat", "2", "--delay", "40", "1"});
+    runXdotool({"click", "--repeat", "2", "--delay", "40", "1"});
     ASSERT_TRUE(pumpUntil([&] { return countLines(record + L"\\starts.txt") >= 1; }));
     settle();
     pumpUntil([] { return false; }, 700);
@@ -155,7 +102,7 @@ TEST_F(Pointer, StartClickWithNoLauncherPathStillClosesTheInstaller)
     SetTimer(nullptr, 0, 20000, giveUp); // so that a broken click cannot hang the test
     POINT point = {500, 416};
     ClientToScreen(mainWindow, &point);
-    xdotool({"mousemove", std::to_string(point.x), std::to_string(point.y), "click", "1"}, false);
+    runXdotool({"mousemove", std::to_string(point.x), std::to_string(point.y), "click", "1"}, false);
     EXPECT_EQ(runMessageLoop(), 0);
     EXPECT_FALSE(fellBack) << "the click did not end the message loop";
     EXPECT_EQ(countLines(record + L"\\starts.txt"), 0) << "the start button starts no installation";

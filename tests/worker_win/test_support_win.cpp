@@ -1,6 +1,7 @@
 #include "test_support_win.h"
 
 #include "app/messages.h"
+#include "app/state.h"
 #include "app/window_win.h"
 #include "engine/worker_win.h"
 
@@ -173,4 +174,37 @@ void runXdotool(std::vector<std::string> args, bool wait)
         argv.push_back(arg.data());
     argv.push_back(nullptr);
     spawn(argv.data(), wait ? 1 : 0);
+}
+
+void ShownWindowTest::SetUp()
+{
+    installStandinAsSystemPowerShell();
+    temp = freshFolder(L"tmp " + name_);
+    useTempFolder(temp);
+    record = freshFolder(L"record " + name_);
+    record.pop_back();
+    writeWholeFile(temp + L"leer.bin", "");
+    std::wstring event = L"OrvanRelease" + name_;
+    setStandin(L"ORVAN_STANDIN", L"replay");
+    setStandin(L"ORVAN_STANDIN_STREAM", temp + L"leer.bin");
+    setStandin(L"ORVAN_STANDIN_RELEASE", event);
+    setStandin(L"ORVAN_STANDIN_RECORD", record);
+    release = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
+
+    installerState = InstallerState{};
+    createFonts();
+    registerWindowClass(GetModuleHandleW(nullptr));
+    mainWindow = createMainWindow(GetModuleHandleW(nullptr));
+    ShowWindow(mainWindow, SW_SHOW);
+    UpdateWindow(mainWindow);
+    settle();
+}
+
+void ShownWindowTest::TearDown()
+{
+    SetEvent(release);
+    if (installerState.busy) {
+        EXPECT_TRUE(pumpUntil([] { return !installerState.busy; }, 10000)) << "the attempt did not end";
+    }
+    CloseHandle(release);
 }

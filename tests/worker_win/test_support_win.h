@@ -4,6 +4,8 @@
 
 #include "tests/common/win_files_win.h"
 
+#include <gtest/gtest.h>
+
 #include <windows.h>
 
 #include <functional>
@@ -47,3 +49,28 @@ int countLines(const std::wstring& path);
 // Runs xdotool on the test's X display through Wine, as a person would type or click; waits for
 // it to finish unless told otherwise.
 void runXdotool(std::vector<std::string> args, bool wait = true);
+
+// The real installer window, shown, in the Ready state. The PowerShell stand-in, put where
+// Windows keeps PowerShell, records each start and then waits for the event `release`, so an
+// attempt the test starts stays in progress as long as the test needs. Named by the test (folder
+// and event names).
+class ShownWindowTest : public ::testing::Test {
+protected:
+    explicit ShownWindowTest(const wchar_t* name) : name_(name) {}
+    void SetUp() override;
+    // The attempt a test started must be over before the process ends: under Wine a process that
+    // ends while its worker is inside CreateProcessW leaves the half-made child hanging for ever,
+    // holding the standard output that CTest waits on. Released, the stand-in exits at once and
+    // the worker reports the missing outcome.
+    void TearDown() override;
+
+    static void settle() { pumpUntil([] { return false; }, 300); }
+    int starts() const { return countLines(record + L"\\starts.txt"); }
+
+    std::wstring temp;
+    std::wstring record; // the stand-in's record folder, without a final backslash
+    HANDLE release = nullptr;
+
+private:
+    std::wstring name_;
+};

@@ -414,10 +414,11 @@ std::wstring wrongFolder(std::wstring_view folder)
 std::wstring done(std::wstring_view installFolder, bool folderKept, const std::vector<std::wstring>& refused,
                   const std::vector<std::wstring>& failed)
 {
-    std::wstring out = L"Der ORVAN Launcher wurde entfernt.";
+    std::wstring out = failed.empty() ? L"Der ORVAN Launcher wurde entfernt."
+                                      : L"Der ORVAN Launcher wurde nicht vollst\u00e4ndig entfernt.";
     if (folderKept)
-        out += L"\n\nDer Ordner \"" + std::wstring(installFolder) +
-               L"\" bleibt bestehen: darin liegen Dateien, die nicht mit dem Launcher installiert wurden.";
+        out += L"\n\nDer Ordner \"" + std::wstring(installFolder) + L"\" bleibt bestehen, weil noch Dateien darin liegen" +
+               (failed.empty() ? L": solche, die nicht mit dem Launcher installiert wurden." : L".");
     auto list = [&out](std::wstring_view heading, const std::vector<std::wstring>& lines) {
         if (lines.empty())
             return;

@@ -19,6 +19,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 
     int count = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    // Without the arguments even the installer's silent registration would read as a removal.
+    if (argv == nullptr)
+        return kExitBadCall;
     std::vector<std::wstring> args;
     for (int i = 1; argv && i < count; ++i)
         args.emplace_back(argv[i]);

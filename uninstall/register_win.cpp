@@ -52,7 +52,6 @@ int registerApp()
     GetLocalTime(&today);
     std::wstring launcher = joinPath(uninstallRun.installFolder, kLauncherName);
     const std::wstring texts[][2] = {
-        {L"DisplayName", std::wstring(kDisplayName)},
         {L"DisplayVersion", uninstallRun.call.version},
         {L"Publisher", L"" ORVAN_PUBLISHER},
         {L"InstallLocation", uninstallRun.installFolder},
@@ -71,11 +70,15 @@ int registerApp()
     if (RegCreateKeyExW(HKEY_CURRENT_USER, std::wstring(kUninstallKey).c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                         &key, nullptr) != ERROR_SUCCESS)
         return kExitRegistry;
-    bool ok = true;
+    // Settings and Wine list a key by its DisplayName: it goes first and comes back last, so that
+    // a key left half-written, should even its deletion fail, never shows.
+    LSTATUS gone = RegDeleteValueW(key, L"DisplayName");
+    bool ok = gone == ERROR_SUCCESS || gone == ERROR_FILE_NOT_FOUND;
     for (const auto& value : texts)
         ok = ok && setText(key, value[0].c_str(), value[1]);
     for (const auto& [name, value] : numbers)
         ok = ok && setNumber(key, name, value);
+    ok = ok && setText(key, L"DisplayName", std::wstring(kDisplayName));
     RegCloseKey(key);
     // No entry is better than half of one: Settings would offer a removal with a stale or
     // missing command. The next installation writes it anew.

@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr DWORD kFinishWaitMs = 10 * 60 * 1000;
-
 // Whether a relative path can be reached without passing a link or junction: each folder on
 // the way is looked at once. A file that is itself a link is removed as the link.
 struct LinkGuard {
@@ -50,7 +48,7 @@ std::wstring shortcutTarget(const std::wstring& file)
         wchar_t path[MAX_PATH] = L"";
         if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))) &&
             SUCCEEDED(persist->Load(file.c_str(), STGM_READ)) &&
-            SUCCEEDED(link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH)))
+            SUCCEEDED(link->GetPath(path, MAX_PATH, nullptr, 0)))
             target = path;
         if (persist)
             persist->Release();
@@ -64,29 +62,38 @@ void removeShortcut()
     std::wstring file = desktopShortcut();
     if (file.empty() || attributesOf(file) == INVALID_FILE_ATTRIBUTES)
         return;
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     // A shortcut of the same name that the user pointed elsewhere is theirs.
     if (isInsideFolder(shortcutTarget(file), uninstallRun.installFolder))
         DeleteFileW(file.c_str());
-    CoUninitialize();
+    if (SUCCEEDED(com))
+        CoUninitialize();
 }
 
 // Refused when another process holds it: opening for writing with no sharing is what Windows
-// (and Wine) deny for a running program's file. A read-only file cannot be opened for writing at
-// all; for it an open for reading with no sharing tells the same.
+// (and Wine) deny for a running program's file or a loaded DLL; an open for reading is granted
+// there. A read-only file cannot be opened for writing at all, so its flag is lifted for the
+// check and put back, as nothing may change before every file has passed.
 bool canGo(const std::wstring& path, DWORD attributes)
 {
-    DWORD access = (attributes & FILE_ATTRIBUTE_READONLY) ? GENERIC_READ : GENERIC_WRITE;
-    HANDLE file = CreateFileW(path.c_str(), access, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+    if (readOnly && !SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
         return false;
-    CloseHandle(file);
-    return true;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    if (readOnly)
+        SetFileAttributesW(path.c_str(), attributes);
+    return file != INVALID_HANDLE_VALUE;
 }
 
 bool deleteFile(const std::wstring& path)
 {
     if (DeleteFileW(path.c_str()))
+        return true;
+    // Gone already: the record may name one file twice in letter cases that Windows takes as one.
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
         return true;
     DWORD attributes = attributesOf(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
@@ -157,6 +164,21 @@ bool startFinishingCopy()
     return true;
 }
 
+// The entry goes only when it describes this installation: a stale copy of the folder elsewhere
+// must not take the live installation out of the list.
+void removeEntryOfThisFolder()
+{
+    std::wstring keyPath(kUninstallKey);
+    wchar_t location[MAX_PATH * 4];
+    DWORD size = sizeof location;
+    // An entry without a readable location gives no sign of belonging elsewhere.
+    if (RegGetValueW(HKEY_CURRENT_USER, keyPath.c_str(), L"InstallLocation", RRF_RT_REG_SZ, nullptr, location, &size) ==
+            ERROR_SUCCESS &&
+        !sameName(location, uninstallRun.installFolder))
+        return;
+    RegDeleteKeyW(HKEY_CURRENT_USER, keyPath.c_str());
+}
+
 } // namespace
 
 int removeInstallation()
@@ -179,7 +201,9 @@ int removeInstallation()
     if (outcome == ReadOutcome::missing)
         record = {{std::wstring(kLauncherName), {}}, {std::wstring(kUninstallerName), {}}};
 
-    if (showMessage(text::confirm(uninstallRun.installFolder), MB_YESNO | MB_ICONQUESTION) == IDNO)
+    // Only a plain yes removes anything; a dialog that could not be shown is no yes.
+    int answer = showMessage(text::confirm(uninstallRun.installFolder), MB_YESNO | MB_ICONQUESTION);
+    if (!uninstallRun.call.silent && answer != IDYES)
         return kExitCancelled;
 
     RemovalPlan plan = planRemoval(record);
@@ -215,7 +239,7 @@ int removeInstallation()
             RemoveDirectoryW(path.c_str()); // fails, as meant, while anything is left in it
     }
     removeShortcut();
-    RegDeleteKeyW(HKEY_CURRENT_USER, std::wstring(kUninstallKey).c_str());
+    removeEntryOfThisFolder();
 
     bool kept = folderKeepsOthers();
     if (!startFinishingCopy()) {
@@ -229,7 +253,8 @@ int removeInstallation()
 int finishRemoval()
 {
     HANDLE original = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(uninstallRun.call.waitHandle));
-    WaitForSingleObject(original, kFinishWaitMs);
+    // As long as the original runs, its closing message still open included.
+    WaitForSingleObject(original, INFINITE);
     CloseHandle(original);
     const std::wstring& folder = uninstallRun.installFolder;
     if (installFolderProblem(folder).empty() && !isReparsePoint(attributesOf(folder))) {

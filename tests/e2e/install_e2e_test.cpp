@@ -370,6 +370,7 @@ TEST_F(Uninstallation, RegistersEveryValueAndWinesUninstallerRemovesWhatThePacka
     ASSERT_TRUE(confirmed) << "no confirmation";
     EXPECT_TRUE(closed) << "no closing message";
     EXPECT_TRUE(waitUntilGone(installedUninstaller(), kToFinish));
+    EXPECT_TRUE(waitUntilGone(record(), kToFinish)) << "the finishing copy removes the record after the program";
 
     for (const std::string& file : packageFiles())
         EXPECT_FALSE(fs::exists(installFolder() / file)) << file;

@@ -71,14 +71,18 @@ TEST_F(FileListFixture, TheOptionReplacesThePayloadsUninstallerAndAPayloadWithou
 
 TEST_F(FileListFixture, BuildRefusesAPayloadHoldingTheListsNameAndAMissingProgram)
 {
-    makePayload(payload, true);
-    writeFile(payload / "ORVAN Deinstallieren.dateien", "../../boot.ini\n");
-    Outcome run = runPublish({"build", payload.string(), "--version", "1.0", "--out", tree.string()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("vorbehalten"), std::string::npos) << run.err;
-    EXPECT_FALSE(fs::exists(tree));
+    // The list, in another letter case too, and the record kept on the machine.
+    for (const char* name : {"ORVAN Deinstallieren.dateien", "orvan deinstallieren.DATEIEN", "ORVAN Deinstallieren.bestand"}) {
+        makePayload(payload, true);
+        writeFile(payload / name, "../../boot.ini\n");
+        Outcome run = runPublish({"build", payload.string(), "--version", "1.0", "--out", tree.string()});
+        EXPECT_EQ(run.status, 1) << name;
+        EXPECT_NE(run.err.find("vorbehalten"), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(tree));
+        fs::remove(payload / name);
+    }
 
-    fs::remove(payload / "ORVAN Deinstallieren.dateien");
+    Outcome run;
     run = runPublish({"build", payload.string(), "--version", "1.0", "--out", tree.string(), "--uninstaller",
                       (dir.path / "fehlt.exe").string()});
     EXPECT_EQ(run.status, 1);

@@ -201,7 +201,7 @@ TEST(UninstallerRegistration, SizeDateAndCommand)
 TEST(UninstallerTexts, TheClosingMessageNamesTheKeptFolderAndWhatWasRefused)
 {
     std::wstring clean = text::done(L"C:\\U\\ORVAN Launcher", false, {}, {});
-    EXPECT_EQ(clean.find(L"C:\\U\\ORVAN Launcher"), std::wstring::npos);
+    EXPECT_EQ(clean, L"Der ORVAN Launcher wurde entfernt.");
     std::vector<std::wstring> refused;
     for (int i = 0; i < 12; ++i)
         refused.push_back(L"\"..\\x" + std::to_wstring(i) + L"\"");
@@ -211,6 +211,10 @@ TEST(UninstallerTexts, TheClosingMessageNamesTheKeptFolderAndWhatWasRefused)
     EXPECT_EQ(kept.find(L"..\\x10"), std::wstring::npos);
     EXPECT_NE(kept.find(L"und 2 weitere"), std::wstring::npos);
     EXPECT_NE(kept.find(L"\"a.dll\""), std::wstring::npos);
+    EXPECT_EQ(kept.rfind(L"Der ORVAN Launcher wurde nicht vollst\u00e4ndig entfernt.", 0), 0u)
+        << "a file that stayed is no complete removal";
+    EXPECT_EQ(kept.find(L"nicht mit dem Launcher installiert"), std::wstring::npos)
+        << "what stayed may be the launcher's own";
     EXPECT_NE(text::inUse(L"ORVAN Launcher.exe").find(L"\"ORVAN Launcher.exe\""), std::wstring::npos);
 }
 

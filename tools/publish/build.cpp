@@ -237,7 +237,10 @@ bool addFileList(std::vector<PayloadFile>& files, const fs::path& work, std::str
     file.relative = std::string(kFileListName);
     file.source = listFile.string();
     file.mode = 0644;
-    file.mtime = std::time(nullptr);
+    // As old as the newest file it lists, so that the same payload gives the same package.
+    file.mtime = 0;
+    for (const PayloadFile& listed : files)
+        file.mtime = std::max(file.mtime, listed.mtime);
     file.size = text.size();
     files.push_back(std::move(file));
     std::sort(files.begin(), files.end(),

@@ -28,10 +28,13 @@ std::string fileListText(std::vector<std::string> relativePaths)
 
 std::string fileListReservedProblem(const std::vector<std::string>& relativePaths)
 {
+    // The uninstaller keeps its record beside the list; Windows takes either name in any case.
     for (const std::string& path : relativePaths)
-        if (path == kFileListName)
-            return "Die Datei " + inQuotes(kFileListName) +
-                   " im Nutzlastordner: der Name ist der Liste der gelieferten Dateien vorbehalten, die orvan-publish selbst schreibt";
+        for (std::string_view reserved : {kFileListName, kRecordFileName})
+            if (windowsFoldedName(path) == windowsFoldedName(reserved))
+                return "Die Datei " + inQuotes(path) +
+                       " im Nutzlastordner: der Name ist dem Deinstallationsprogramm vorbehalten (orvan-publish schreibt die "
+                       "Liste der gelieferten Dateien selbst, den Bestand fuehrt das Programm auf dem Rechner)";
     return {};
 }
 

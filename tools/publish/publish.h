@@ -166,6 +166,8 @@ bool parseValidDays(std::string_view text, int& days);
 // every payload path ("/"-separated, as in the zip) one a line, LF after each, the list itself
 // among them.
 inline constexpr std::string_view kFileListName = "ORVAN Deinstallieren.dateien";
+// The record the uninstaller keeps in the install folder of every package's list merged.
+inline constexpr std::string_view kRecordFileName = "ORVAN Deinstallieren.bestand";
 
 // The list's text for these payload paths (the list's own name is added).
 std::string fileListText(std::vector<std::string> relativePaths);

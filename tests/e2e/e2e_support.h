@@ -8,6 +8,8 @@
 #include "tests/common/read_file.h"
 #include "wine_peer.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -17,6 +19,18 @@
 #include <sys/types.h>
 
 namespace e2e {
+
+// For the benchmarks under Wine: a wall time in seconds, and the median of several rounds.
+inline double seconds(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to)
+{
+    return std::chrono::duration<double>(to - from).count();
+}
+
+inline double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
 
 namespace fs = std::filesystem;
 

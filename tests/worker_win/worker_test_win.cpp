@@ -182,7 +182,7 @@ TEST_F(Worker, ReadsOnWhileAGrandchildHoldsThePipe)
     HANDLE worker = startWorkerThread();
     ASSERT_TRUE(pumpUntil([] { return postedMessages().size() == 1; }));
     // The child has exited; its child still holds the write end, so the worker keeps reading.
-    pumpUntil([] { return false; }, 500);
+    pumpFor(500);
     EXPECT_EQ(WaitForSingleObject(worker, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_TRUE(fileExists(scriptPathIn(temp)));
     SetEvent(release);
@@ -221,7 +221,7 @@ TEST_F(Worker, DispatchReportsOnlyWhatTheWindowGot)
         EXPECT_EQ(dispatchScriptLine(line), 0u) << line << " to a window that is gone";
     }
     mainWindow = live;
-    pumpUntil([] { return false; }, 50);
+    pumpFor(50);
     EXPECT_EQ(postedMessages().size(), std::size(lines));
 }
 
@@ -234,7 +234,7 @@ TEST_F(Worker, RetryWaitsForThePreviousWorkerToFinishWithTheScriptFile)
     // The window is in Failed now and a retry starts while the first worker waits for its child.
     setStandin(L"ORVAN_STANDIN", L"record");
     HANDLE second = startWorkerThread();
-    pumpUntil([] { return false; }, 500);
+    pumpFor(500);
     EXPECT_EQ(countLines(record + L"\\starts.txt"), 1) << "the retry must not run before the first has cleaned up";
     EXPECT_EQ(readWholeFile(scriptPathIn(temp)), embeddedScript);
 

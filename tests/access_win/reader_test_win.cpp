@@ -54,19 +54,9 @@ protected:
         HANDLE write = nullptr;
         CreatePipe(&output, &write, &inherit, 1 << 16);
         SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = write;
-        startup.hStdError = write;
-        PROCESS_INFORMATION process = {};
-        BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                      nullptr, &startup, &process);
+        HANDLE process = startProgram(commandLine, write);
         CloseHandle(write);
-        if (!started)
-            return nullptr;
-        CloseHandle(process.hThread);
-        return process.hProcess;
+        return process;
     }
 
     static std::vector<std::string> finishReader(HANDLE process, HANDLE output)

@@ -118,16 +118,12 @@ bool probe(int dpi, Shot& shot, int newDpi = 0, Shot* after = nullptr)
     DWORD code = 1;
     {
         PrefixDpi setting(static_cast<DWORD>(dpi));
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &process))
+        HANDLE process = startProgram(commandLine);
+        if (process == nullptr)
             return false;
-        WaitForSingleObject(process.hProcess, 60000);
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
+        WaitForSingleObject(process, 60000);
+        GetExitCodeProcess(process, &code);
+        CloseHandle(process);
     }
     return code == 0 && load(first, shot) && (newDpi == 0 || load(second, *after));
 }

@@ -107,6 +107,23 @@ std::wstring besideThisProgram(const wchar_t* name)
     return folder.substr(0, folder.rfind(L'\\') + 1) + name;
 }
 
+HANDLE startProgram(std::wstring commandLine, HANDLE output)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    if (output != nullptr) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = output;
+        startup.hStdError = output;
+    }
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, output != nullptr,
+                        output != nullptr ? CREATE_NO_WINDOW : 0, nullptr, nullptr, &startup, &process))
+        return nullptr;
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
 int runUnixProgram(std::vector<std::string> argv, bool wait)
 {
     using Spawn = LONG(CDECL*)(char* const argv[], int wait);

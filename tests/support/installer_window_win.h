@@ -54,6 +54,9 @@ std::string hex(Color color);
 
 // A file beside this program.
 std::wstring besideThisProgram(const wchar_t* name);
+// Starts a program; with `output`, an inheritable handle, its standard output and error go there
+// and it gets no console. Its process handle, null when it could not be started.
+HANDLE startProgram(std::wstring commandLine, HANDLE output = nullptr);
 
 // Runs a Linux program of the machine Wine runs on (xdotool, import); its exit status when waited
 // for, -1 when this is not Wine.

@@ -79,12 +79,10 @@ void expectPosted(const std::vector<Posted>& got, const std::vector<Posted>& wan
 TEST_F(Worker, WritesTheEmbeddedScriptRunsPowerShellOnItAndDeletesIt)
 {
     // The build puts the stand-in beside this program too; one more goes into the current folder.
-    wchar_t self[MAX_PATH];
-    std::wstring beside(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
-    beside.resize(beside.rfind(L'\\') + 1);
-    ASSERT_TRUE(fileExists(beside + L"powershell.exe"));
+    std::wstring beside = besideThisProgram(L"powershell.exe");
+    ASSERT_TRUE(fileExists(beside));
     std::wstring current = freshFolder(L"aktueller ordner");
-    ASSERT_TRUE(CopyFileW((beside + L"powershell.exe").c_str(), (current + L"powershell.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(beside.c_str(), (current + L"powershell.exe").c_str(), FALSE));
     wchar_t previous[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, previous);
     SetCurrentDirectoryW(current.c_str());

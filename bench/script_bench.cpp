@@ -55,10 +55,10 @@ int main(int argc, char** argv)
     fs::remove_all(tree);
     buildTree(payload, tree, "9.9.9", "8M");
     // The package cut again into exactly kParts parts of equal size.
-    fs::path zip = work / "paket.zip";
-    joinPartsTo(tree, zip);
-    republish(tree, zip, (fs::file_size(zip) + kParts - 1) / kParts);
-    fs::remove(zip);
+    fs::path package = work / "paket.zip";
+    joinPartsTo(tree, package);
+    republish(tree, package, (fs::file_size(package) + kParts - 1) / kParts);
+    fs::remove(package);
     nlohmann::json manifest = readJson(manifestPath(tree));
     std::size_t packageBytes = 0;
     for (const fs::path& part : partPaths(tree))

@@ -68,7 +68,7 @@ void heading(std::vector<DrawOp>& frame, const InstallerState& state, std::int32
     text(frame, color, place.left, place.top, FontRole::Heading, 1, headingText(state));
 }
 
-// The track lies between the bar's top and bottom lines: its top row is the top line's.
+// The top line is drawn over the track's first row; the bottom line lies below the track.
 void progressBar(std::vector<DrawOp>& frame, const InstallerState& state, std::int32_t width)
 {
     PixelRect bar = progressBarRect(width);
@@ -132,8 +132,8 @@ void button(std::vector<DrawOp>& frame, const InstallerState& state, const Measu
     std::int32_t extra = 2;
     if (x + cx + std::int64_t{extra} * static_cast<std::int64_t>(std::wcslen(look.text)) > r.right)
         extra = 0;
-    // The label's origin comes from the measured width, and a font scaled up may run wider than
-    // the factor: the label keeps its room to the stripe whatever the DPI (scaleFrame).
+    // A font scaled up may run wider than the factor: scaled, the label keeps its room to the
+    // stripe (scaleFrame).
     DrawOp& label = text(frame, look.label, pulledIn(x), pulledIn(y), FontRole::Button, extra, look.text);
     label.clearOfEdge = stripe.right;
 }

@@ -49,9 +49,7 @@ std::vector<AccessibleElement> accessibleElements(const InstallerState& state, s
 
     view.push_back(element(AccessibleRole::StaticText, state.statusText, statusRect(width)));
 
-    const ButtonRect& r = buttonRectInForce(state);
-    AccessibleElement button =
-        element(AccessibleRole::PushButton, buttonLabel(state), {r.left, r.top, r.right, r.bottom});
+    AccessibleElement button = element(AccessibleRole::PushButton, buttonLabel(state), buttonRectInForce(state));
     button.unavailable = !buttonActs(state);
     button.focusable = true;
     view.push_back(std::move(button));

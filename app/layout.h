@@ -19,12 +19,7 @@ struct PixelRect {
 };
 
 // The button's place as the state keeps it, one for each of its faces (state.h).
-struct ButtonRect {
-    std::int32_t left;
-    std::int32_t top;
-    std::int32_t right;
-    std::int32_t bottom;
-};
+using ButtonRect = PixelRect;
 
 constexpr ButtonRect kButtonRect = {410, 398, 610, 434};
 // The darker stripe along the button's left edge, and the room its label keeps to the stripe.

@@ -41,7 +41,7 @@ PixelRect scaledRect(const PixelRect& rect, int dpi)
 
 PixelRect scaledButtonRect(const ButtonRect& rect, int dpi)
 {
-    return scaledRect({rect.left, rect.top, rect.right, rect.bottom}, dpi);
+    return scaledRect(rect, dpi);
 }
 
 std::int32_t scaledFontHeight(std::int32_t height, int dpi)

@@ -1,5 +1,7 @@
 #include "accessible.h"
 
+#include "layout.h"
+
 namespace {
 
 AccessibleElement element(AccessibleRole role, std::wstring name, PixelRect location)
@@ -36,21 +38,18 @@ std::wstring progressValue(std::int32_t progress)
 
 std::vector<AccessibleElement> accessibleElements(const InstallerState& state, std::int32_t width)
 {
-    // The places of the picture: the heading's line left of the percentage, the track, the status
+    // The places of the picture: the heading's line left of the percentage, the bar, the status
     // line, the button in force and one line of the log panel each.
-    std::int32_t right = width - 30;
     std::vector<AccessibleElement> view;
-    view.push_back(element(AccessibleRole::StaticText, headingText(state), {30, 120, width - 80, 148}));
+    view.push_back(element(AccessibleRole::StaticText, headingText(state), headingRect(width)));
 
-    AccessibleElement progress = element(AccessibleRole::ProgressBar, L"Fortschritt", {30, 160, right, 177});
+    AccessibleElement progress = element(AccessibleRole::ProgressBar, L"Fortschritt", progressBarRect(width));
     progress.value = progressValue(state.progress);
     view.push_back(std::move(progress));
 
-    view.push_back(element(AccessibleRole::StaticText, state.statusText, {30, 190, right, 208}));
+    view.push_back(element(AccessibleRole::StaticText, state.statusText, statusRect(width)));
 
-    const ButtonRect& r = buttonRectInForce(state);
-    AccessibleElement button =
-        element(AccessibleRole::PushButton, buttonLabel(state), {r.left, r.top, r.right, r.bottom});
+    AccessibleElement button = element(AccessibleRole::PushButton, buttonLabel(state), buttonRectInForce(state));
     button.unavailable = !buttonActs(state);
     button.focusable = true;
     view.push_back(std::move(button));
@@ -58,8 +57,8 @@ std::vector<AccessibleElement> accessibleElements(const InstallerState& state, s
     std::size_t n = state.logLines.size();
     std::size_t first = n > kShownLogLines ? n - kShownLogLines : 0;
     for (std::size_t i = first; i < n; ++i) {
-        auto top = 228 + 18 * static_cast<std::int32_t>(i - first);
-        view.push_back(element(AccessibleRole::StaticText, state.logLines[i], {44, top, right - 1, top + 18}));
+        PixelRect line = logLineRect(width, static_cast<std::int32_t>(i - first));
+        view.push_back(element(AccessibleRole::StaticText, state.logLines[i], line));
     }
     return view;
 }

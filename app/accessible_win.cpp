@@ -1,6 +1,7 @@
 #include "accessible_win.h"
 
 #include "accessible.h"
+#include "engine/messages.h"
 #include "scale.h"
 #include "state.h"
 #include "window_win.h"

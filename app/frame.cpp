@@ -26,8 +26,8 @@ void fill(std::vector<DrawOp>& frame, Color color, std::int64_t left, std::int64
     frame.push_back(std::move(op));
 }
 
-void text(std::vector<DrawOp>& frame, Color color, std::int32_t x, std::int32_t y, FontRole font,
-          std::int32_t characterExtra, std::wstring_view content)
+DrawOp& text(std::vector<DrawOp>& frame, Color color, std::int32_t x, std::int32_t y, FontRole font,
+             std::int32_t characterExtra, std::wstring_view content)
 {
     DrawOp op;
     op.kind = DrawKind::Text;
@@ -38,6 +38,7 @@ void text(std::vector<DrawOp>& frame, Color color, std::int32_t x, std::int32_t 
     op.characterExtra = characterExtra;
     op.text = content;
     frame.push_back(std::move(op));
+    return frame.back();
 }
 
 struct ButtonLook {
@@ -56,49 +57,58 @@ ButtonLook buttonLook(const InstallerState& state)
     return look;
 }
 
-void heading(std::vector<DrawOp>& frame, const InstallerState& state)
+void heading(std::vector<DrawOp>& frame, const InstallerState& state, std::int32_t width)
 {
     Color color = palette.colorText;
     if (state.done)
         color = palette.colorSuccess;
     else if (state.failed)
         color = palette.colorAccent;
-    text(frame, color, 30, 120, FontRole::Heading, 1, headingText(state));
+    PixelRect place = headingRect(width);
+    text(frame, color, place.left, place.top, FontRole::Heading, 1, headingText(state));
 }
 
+// The top line is drawn over the track's first row; the bottom line lies below the track.
 void progressBar(std::vector<DrawOp>& frame, const InstallerState& state, std::int32_t width)
 {
-    std::int64_t right = std::int64_t{width} - 30;
-    fill(frame, kColorTrack, 30, 160, right, 176);
-    fill(frame, palette.colorBorder, 30, 160, right, 161);
-    fill(frame, palette.colorBorder, 30, 176, right, 177);
+    PixelRect bar = progressBarRect(width);
+    std::int64_t left = bar.left;
+    std::int64_t trackBottom = std::int64_t{bar.bottom} - 1;
+    fill(frame, kColorTrack, left, bar.top, bar.right, trackBottom);
+    fill(frame, palette.colorBorder, left, bar.top, bar.right, std::int64_t{bar.top} + 1);
+    fill(frame, palette.colorBorder, left, trackBottom, bar.right, bar.bottom);
 
     std::int64_t f = fillWidth(state.progress, width);
-    fill(frame, state.failed ? palette.colorAccentDark : palette.colorAccent, 30, 160, 30 + f, 176);
+    fill(frame, state.failed ? palette.colorAccentDark : palette.colorAccent, left, bar.top, left + f, trackBottom);
 
     if (state.busy && !state.done) {
+        constexpr std::int64_t highlightWidth = 20;
         std::int64_t a = highlightOffset(state.animTick, f);
-        if (a + 50 < f + 30)
-            fill(frame, kColorHighlight, a + 30, 160, a + 50, 176);
+        if (a + highlightWidth < f)
+            fill(frame, kColorHighlight, left + a, bar.top, left + a + highlightWidth, trackBottom);
     }
-    text(frame, palette.colorTextDim, width - 74, 134, FontRole::Mono, 1, percentText(state.progress));
+    text(frame, palette.colorTextDim, percentLeft(width), kPercentTop, FontRole::Mono, 1, percentText(state.progress));
 }
 
+// The panel's fill and side lines end above its bottom line.
 void logPanel(std::vector<DrawOp>& frame, const InstallerState& state, std::int32_t width)
 {
-    std::int64_t right = std::int64_t{width} - 30;
-    fill(frame, palette.colorLogPanel, 30, 218, right, 374);
-    fill(frame, palette.colorBorder, 30, 218, right, 219);
-    fill(frame, palette.colorBorder, 30, 374, right, 375);
-    fill(frame, palette.colorBorder, 30, 218, 31, 374);
-    fill(frame, palette.colorBorder, right - 1, 218, right, 374);
-    fill(frame, palette.colorAccentDeep, 30, 218, 33, 374);
+    PixelRect panel = logPanelRect(width);
+    std::int64_t left = panel.left;
+    std::int64_t right = panel.right;
+    std::int64_t innerBottom = std::int64_t{panel.bottom} - 1;
+    fill(frame, palette.colorLogPanel, left, panel.top, right, innerBottom);
+    fill(frame, palette.colorBorder, left, panel.top, right, std::int64_t{panel.top} + 1);
+    fill(frame, palette.colorBorder, left, innerBottom, right, panel.bottom);
+    fill(frame, palette.colorBorder, left, panel.top, left + 1, innerBottom);
+    fill(frame, palette.colorBorder, right - 1, panel.top, right, innerBottom);
+    fill(frame, palette.colorAccentDeep, left, panel.top, left + 3, innerBottom);
 
     std::size_t n = state.logLines.size();
     std::size_t first = n > kShownLogLines ? n - kShownLogLines : 0;
     for (std::size_t i = first; i < n; ++i) {
-        auto k = static_cast<std::int32_t>(i - first);
-        text(frame, i + 1 == n ? palette.colorText : palette.colorTextFaint, 44, 228 + 18 * k, FontRole::Mono, 0,
+        PixelRect line = logLineRect(width, static_cast<std::int32_t>(i - first));
+        text(frame, i + 1 == n ? palette.colorText : palette.colorTextFaint, line.left, line.top, FontRole::Mono, 0,
              state.logLines[i]);
     }
 }
@@ -107,8 +117,9 @@ void button(std::vector<DrawOp>& frame, const InstallerState& state, const Measu
 {
     const ButtonRect& r = buttonRectInForce(state);
     ButtonLook look = buttonLook(state);
+    PixelRect stripe = normalisedRect(r.left, r.top, std::int64_t{r.left} + kButtonStripeWidth, r.bottom);
     fill(frame, look.face, r.left, r.top, r.right, r.bottom);
-    fill(frame, look.stripe, r.left, r.top, std::int64_t{r.left} + 4, r.bottom);
+    fill(frame, look.stripe, stripe.left, stripe.top, stripe.right, stripe.bottom);
 
     // Measured without the character extra, as the label is placed before the extra is set.
     std::int32_t cx = measure(FontRole::Button, look.text);
@@ -121,7 +132,10 @@ void button(std::vector<DrawOp>& frame, const InstallerState& state, const Measu
     std::int32_t extra = 2;
     if (x + cx + std::int64_t{extra} * static_cast<std::int64_t>(std::wcslen(look.text)) > r.right)
         extra = 0;
-    text(frame, look.label, pulledIn(x), pulledIn(y), FontRole::Button, extra, look.text);
+    // A font scaled up may run wider than the factor: scaled, the label keeps its room to the
+    // stripe (scaleFrame).
+    DrawOp& label = text(frame, look.label, pulledIn(x), pulledIn(y), FontRole::Button, extra, look.text);
+    label.clearOfEdge = stripe.right;
 }
 
 // A one-pixel ring two pixels outside the button, so that it changes nothing on the button itself.
@@ -230,9 +244,10 @@ std::vector<DrawOp> composeFrame(const InstallerState& state, std::int32_t width
     text(frame, palette.colorAccentDark, 48, 58, FontRole::Subtitle, 3, L"NORDALIS // INSTALLATION");
     fill(frame, palette.colorBorder, 0, 91, width, 92);
 
-    heading(frame, state);
+    heading(frame, state, width);
     progressBar(frame, state, width);
-    text(frame, state.busy ? palette.colorAccent : palette.colorTextDim, 30, 190, FontRole::Mono, 1,
+    PixelRect status = statusRect(width);
+    text(frame, state.busy ? palette.colorAccent : palette.colorTextDim, status.left, status.top, FontRole::Mono, 1,
          state.statusText);
     logPanel(frame, state, width);
     button(frame, state, measure);

@@ -3,26 +3,18 @@
 // replays into its off-screen bitmap. Composing needs nothing but the state, the client size and
 // a way to measure the button label, so the whole picture can be checked without a display.
 
+#include "layout.h"
 #include "palette.h"
 #include "state.h"
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 enum class FontRole { Title, Heading, Mono, Subtitle, Button };
-
-// Right and bottom exclusive. Every rectangle in a frame is normalised (left <= right,
-// top <= bottom) to the pixels it is meant to cover, because Windows and Wine fill a reversed
-// rectangle one pixel apart.
-struct PixelRect {
-    std::int32_t left;
-    std::int32_t top;
-    std::int32_t right;
-    std::int32_t bottom;
-};
 
 enum class DrawKind { Fill, Text };
 
@@ -35,6 +27,9 @@ struct DrawOp {
     FontRole font = FontRole::Mono;
     std::int32_t characterExtra = 0;
     std::wstring text;
+    // Texts: a vertical edge that the text, once scaled for a DPI other than 96, starts at least
+    // kButtonLabelClearance right of (scaleFrame). The button label has its stripe's right edge.
+    std::optional<std::int32_t> clearOfEdge;
 };
 
 // Width in pixels of a text drawn in the font with no character extra.
@@ -49,7 +44,6 @@ constexpr Color kColorLabelDone = rgb(6, 32, 6);
 constexpr Color kColorLabel = rgb(10, 0, 0);
 constexpr Color kColorFocusFrame = palette.colorText;
 
-constexpr std::size_t kShownLogLines = 7;
 constexpr std::size_t kPercentTextCapacity = 8; // wide characters with the terminator
 
 // The state heading and the button label: what the picture shows and a screen reader reads.

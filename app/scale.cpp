@@ -41,7 +41,7 @@ PixelRect scaledRect(const PixelRect& rect, int dpi)
 
 PixelRect scaledButtonRect(const ButtonRect& rect, int dpi)
 {
-    return scaledRect({rect.left, rect.top, rect.right, rect.bottom}, dpi);
+    return scaledRect(rect, dpi);
 }
 
 std::int32_t scaledFontHeight(std::int32_t height, int dpi)
@@ -55,21 +55,19 @@ void scaleFrame(std::vector<DrawOp>& frame, int dpi)
 {
     if (dpi == kBaseDpi)
         return;
-    const DrawOp* lastFill = nullptr;
     for (DrawOp& op : frame) {
         if (op.kind == DrawKind::Fill) {
             op.rect = scaledRect(op.rect, dpi);
-            lastFill = &op;
         } else {
             op.x = scaled(op.x, dpi);
             op.y = scaled(op.y, dpi);
             op.characterExtra = scaled(op.characterExtra, dpi);
             // Glyph advances are whole pixels, so a font scaled up may run wider than the factor
             // (Courier New bold: 8 pixels a character at 14, 13 at 21), and the start label,
-            // which at 96 DPI begins 2 pixels right of the button's stripe (the fill before it),
-            // would reach into the stripe. It keeps that distance instead.
-            if (op.font == FontRole::Button && lastFill != nullptr)
-                op.x = std::max(op.x, lastFill->rect.right + scaled(2, dpi));
+            // which at 96 DPI begins 2 pixels right of the button's stripe, would reach into the
+            // stripe. It keeps that distance instead.
+            if (op.clearOfEdge)
+                op.x = std::max(op.x, scaled(*op.clearOfEdge, dpi) + scaled(kButtonLabelClearance, dpi));
         }
     }
 }

@@ -2,6 +2,8 @@
 // Everything the window shows and decides on, and the changes the worker's messages and the
 // button make to it. Only the UI thread reads or writes the state.
 
+#include "layout.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -9,15 +11,6 @@
 #include <string_view>
 
 constexpr std::size_t kMaxLogLines = 200;
-
-struct ButtonRect {
-    std::int32_t left;
-    std::int32_t top;
-    std::int32_t right;
-    std::int32_t bottom;
-};
-
-constexpr ButtonRect kButtonRect = {410, 398, 610, 434};
 
 struct InstallerState {
     bool busy = false;   // an attempt is running

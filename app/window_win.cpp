@@ -1,14 +1,13 @@
 #include "window_win.h"
 
 #include "accessible_win.h"
-#include "messages.h"
+#include "engine/messages.h"
 #include "scale.h"
 #include "state.h"
 
 #include <deque>
 #include <utility>
 
-HWND mainWindow = nullptr;
 int windowDpi = kBaseDpi;
 
 namespace {

@@ -1,11 +1,9 @@
 #pragma once
 // The installer window: resources, class, window and the window procedure.
 
-#include <windows.h>
+#include "engine/protocol_win.h" // mainWindow: the window is the one the workers post to
 
-// Written once on the UI thread right after CreateWindowExW, before any worker exists; workers
-// only read it to post their messages.
-extern HWND mainWindow;
+#include <windows.h>
 
 // Written on the UI thread only: at creation and by WM_DPICHANGED. The DPI the window is drawn
 // at; the picture and the hit test scale their 96-DPI units by it.
@@ -27,8 +25,6 @@ constexpr int kClientHeight = 460;
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr UINT_PTR kAnimationTimerId = 1;
 constexpr UINT kAnimationPeriodMs = 60;
-// Posted to the window by a screen reader's default action on the button.
-constexpr UINT WM_PRESS_BUTTON = 0x8010;
 
 // Per monitor (version 2) where Windows offers it, else system-aware; declared at run time, so
 // the executable carries no manifest and still starts on Windows 7.

@@ -1,6 +1,6 @@
 #include "protocol.h"
 
-#include "../app/messages.h"
+#include "messages.h"
 #include "text.h"
 
 const LineCodec portableCodec = {decodeUtf8Portable, parseIntPortable};

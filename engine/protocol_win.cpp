@@ -1,7 +1,8 @@
 #include "protocol_win.h"
 
-#include "../app/window_win.h"
 #include "codec_win.h"
+
+HWND mainWindow = nullptr;
 
 bool postInstallText(UINT message, WPARAM wParam, std::wstring text)
 {

@@ -1,12 +1,16 @@
 #pragma once
 // The line protocol's hand-over to the installer window.
 
-#include "../app/messages.h"
+#include "messages.h"
 
 #include <windows.h>
 
 #include <string>
 #include <string_view>
+
+// The window every message goes to. Written once on the UI thread right after CreateWindowExW,
+// before any worker exists; workers only read it to post their messages.
+extern HWND mainWindow;
 
 // Posts a message with a new OwnedText to mainWindow; frees the text when the post fails.
 bool postInstallText(UINT message, WPARAM wParam, std::wstring text);

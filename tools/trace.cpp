@@ -1,6 +1,6 @@
 #include "trace.h"
 
-#include "app/messages.h"
+#include "engine/messages.h"
 
 #include <cinttypes>
 

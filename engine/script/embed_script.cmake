@@ -1,7 +1,7 @@
-# Puts the base URL and the manifest key (MANIFEST_KEY_FILE, a PEM file read with the openssl
-# program OPENSSL; none when empty) into the script, checks that the result is 7-bit ASCII with
-# line feeds only, writes it out for tests and script authors, and as a C++ byte array for the
-# installer.
+# Puts the package's names, the base URL and the manifest key (MANIFEST_KEY_FILE, a PEM file read
+# with the openssl program OPENSSL; none when empty) into the script, checks that the result is
+# 7-bit ASCII with line feeds only, writes it out for tests and script authors, and as a C++ byte
+# array for the installer.
 set(key "")
 if(MANIFEST_KEY_FILE)
   include(${CMAKE_CURRENT_LIST_DIR}/manifest_key.cmake)
@@ -12,7 +12,33 @@ if(MANIFEST_KEY_FILE)
     message(FATAL_ERROR "ORVAN_MANIFEST_KEY: ${error}")
   endif()
 endif()
+# Each name of package/names.h stands in the script as a token of its own, kLauncherName as
+# @ORVAN_LAUNCHER_NAME@. The names are read here, when the script is built, so that it follows
+# names.h without a new configure run.
+include(${CMAKE_CURRENT_LIST_DIR}/../../package/names.cmake)
+orvan_package_names()
+get_cmake_property(variables VARIABLES)
+list(FILTER variables INCLUDE REGEX "^ORVAN_NAME_")
 file(READ "${SOURCE}" script)
+foreach(variable IN LISTS variables)
+  string(REGEX REPLACE "^ORVAN_NAME_([A-Za-z0-9]+)$" "\\1" name "${variable}")
+  string(REGEX REPLACE "([a-z0-9])([A-Z])" "\\1_\\2" token "${name}")
+  string(TOUPPER "ORVAN_${token}" token)
+  # The script holds each name in single quotes.
+  if("${${variable}}" MATCHES "'")
+    file(REMOVE "${SCRIPT}" "${HEADER}")
+    message(FATAL_ERROR "package/names.h: k${name} holds a single quote, which the script cannot take")
+  endif()
+  string(REPLACE "@${token}@" "${${variable}}" script "${script}")
+endforeach()
+# A token that nothing fills in would reach the installer as text.
+string(REGEX MATCHALL "@ORVAN_[A-Z0-9_]+@" unknown "${script}")
+list(FILTER unknown EXCLUDE REGEX "^@(ORVAN_BASE_URL|ORVAN_MANIFEST_KEY)@$")
+if(unknown)
+  list(GET unknown 0 first)
+  file(REMOVE "${SCRIPT}" "${HEADER}")
+  message(FATAL_ERROR "${SOURCE}: ${first} is no name of package/names.h, nor the base URL or the manifest key")
+endif()
 string(REPLACE "@ORVAN_BASE_URL@" "${BASE_URL}" script "${script}")
 string(REPLACE "@ORVAN_MANIFEST_KEY@" "${key}" script "${script}")
 file(WRITE "${SCRIPT}" "${script}")

@@ -1,7 +1,7 @@
 // The window as a screen reader sees it: access-reader.exe, a second process, reaches the window
 // of this test through MSAA (AccessibleObjectFromWindow, an out-of-context SetWinEventHook) while
 // the test runs the window's messages.
-#include "app/messages.h"
+#include "engine/messages.h"
 #include "app/state.h"
 #include "app/window_win.h"
 #include "test_support_win.h"

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
@@ -365,6 +366,16 @@ TEST(Frame, ALabelWiderThanTheFactorStaysRightOfTheStripeWhenScaled)
     // pixels to the stripe (410 + 4 + 2 at 96 DPI: 621 + 3 at 144).
     auto frame = composeFrame(finished(), 640, 460, [](FontRole, std::wstring_view) { return 191; });
     EXPECT_NE(textAt(frame, 409, 407), nullptr);
+    scaleFrame(frame, 144);
+    EXPECT_NE(textAt(frame, 624, 611), nullptr);
+}
+
+TEST(Frame, TheScaledLabelKeepsItsRoomToTheStripeInAnyOrderOfTheFrame)
+{
+    // The same label with the drawing operations the other way round: the stripe is no longer
+    // the fill before it, and the label still keeps its 3 pixels at 144 DPI.
+    auto frame = composeFrame(finished(), 640, 460, [](FontRole, std::wstring_view) { return 191; });
+    std::reverse(frame.begin(), frame.end());
     scaleFrame(frame, 144);
     EXPECT_NE(textAt(frame, 624, 611), nullptr);
 }

@@ -1,6 +1,6 @@
 // Random byte streams, cut at random places, through the framing and dispatch. Seeded, so a
 // failure repeats; the invariants hold for any input.
-#include "app/messages.h"
+#include "engine/messages.h"
 #include "engine/protocol.h"
 #include "tools/trace.h"
 

@@ -1,4 +1,4 @@
-#include "app/messages.h"
+#include "engine/messages.h"
 #include "engine/protocol.h"
 #include "tools/trace.h"
 

@@ -2,7 +2,7 @@
 // click would, and captures the client area from the X display for each: docs/state-*.png, at the
 // DPI the Wine prefix gives (scripts/screenshots also takes them at 144 DPI, with a suffix).
 // Usage (under Wine on an X display): paint-state-shots.exe <folder as a Linux path> [<suffix>]
-#include "app/messages.h"
+#include "engine/messages.h"
 #include "app/state.h"
 #include "app/window_win.h"
 #include "installer_window_win.h"

@@ -1,5 +1,5 @@
 // The real installer window, created in this process with the installer's own start-up code.
-#include "app/messages.h"
+#include "engine/messages.h"
 #include "app/state.h"
 #include "app/window_win.h"
 #include "installer_window_win.h"

@@ -1,6 +1,6 @@
 #include "installer_window_win.h"
 
-#include "app/messages.h"
+#include "engine/messages.h"
 #include "app/window_win.h"
 
 #include <cstdio>

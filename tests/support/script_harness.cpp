@@ -3,7 +3,7 @@
 #include "engine/text.h"
 #include "publish.h"
 #include "tools/trace.h"
-#include "app/messages.h"
+#include "engine/messages.h"
 #include "wine_peer.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "test_support_win.h"
 
-#include "app/messages.h"
+#include "engine/messages.h"
 #include "app/state.h"
 #include "app/window_win.h"
 #include "engine/worker_win.h"

@@ -1,6 +1,6 @@
 // The worker where the system has no PowerShell: the stand-in beside this program and in the
 // current folder is not taken in its place.
-#include "app/messages.h"
+#include "engine/messages.h"
 #include "install_script.h"
 #include "test_support_win.h"
 

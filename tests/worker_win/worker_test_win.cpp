@@ -1,6 +1,6 @@
 // The real installation worker against the PowerShell stand-in, put where Windows keeps
 // PowerShell. Copies of it beside this program and in the current folder must never run.
-#include "app/messages.h"
+#include "engine/messages.h"
 #include "app/window_win.h"
 #include "engine/protocol_win.h"
 #include "engine/worker_win.h"

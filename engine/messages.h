@@ -1,6 +1,7 @@
 #pragma once
-// The four messages by which an installation worker reports to the window, and the heap text
-// that travels with three of them. Values are WM_APP (0x8000) plus 1 to 4.
+// The messages posted to the installer window: the four by which an installation worker reports
+// (the line protocol produces them), with the heap text that travels with three of them, and the
+// press of the button that a screen reader asks for. Values are WM_APP (0x8000) and above.
 
 #include <string>
 
@@ -8,6 +9,8 @@ constexpr unsigned WM_INSTALL_PROGRESS = 0x8001; // wParam: percent (int); lPara
 constexpr unsigned WM_INSTALL_LINE = 0x8002;     // wParam: 0 status line, 1 log-only; lParam: OwnedText*
 constexpr unsigned WM_INSTALL_DONE = 0x8003;     // lParam: OwnedText*, the installed launcher's path
 constexpr unsigned WM_INSTALL_ERROR = 0x8004;    // lParam: OwnedText*, the error message
+// Posted to the window by a screen reader's default action on the button; no parameters.
+constexpr unsigned WM_PRESS_BUTTON = 0x8010;
 
 // Allocated by the sender, handed over with the post, destroyed by the window procedure. Wide
 // strings hold UTF-16 code units on every platform, also where wchar_t is 32 bits wide.

@@ -131,13 +131,12 @@ int main(int argc, char** argv)
                 empty.size(), median(empty), *std::min_element(empty.begin(), empty.end()),
                 *std::max_element(empty.begin(), empty.end()));
 
-    makePayload(work / "nutzlast", packageMiB << 20);
+    makePayload(work / "nutzlast", installerPayload(packageMiB << 20));
     fs::create_directories(work / "server" / "www");
-    std::string why;
+    Outcome built = runBuild(work / "nutzlast", work / "server" / "www", "3.0.0", "");
     HttpsServer server;
-    if (!publishTree(work / "nutzlast", "3.0.0", work / "server" / "www", "", why) ||
-        !startHttpsServer(server, work / "server", serverPort())) {
-        std::fprintf(stderr, "e2e_bench: %s%s\n", why.c_str(), server.error.c_str());
+    if (built.status != 0 || !startHttpsServer(server, work / "server", serverPort())) {
+        std::fprintf(stderr, "e2e_bench: %s%s%s\n", built.out.c_str(), built.err.c_str(), server.error.c_str());
         return 2;
     }
 

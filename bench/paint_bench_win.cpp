@@ -10,6 +10,7 @@
 #include "app/scale.h"
 #include "app/state.h"
 #include "app/window_win.h"
+#include "installer_window_win.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -36,11 +37,7 @@ double processCpuSeconds()
 
 int main()
 {
-    createFonts();
-    registerWindowClass(GetModuleHandleW(nullptr));
-    mainWindow = createMainWindow(GetModuleHandleW(nullptr));
-    ShowWindow(mainWindow, SW_SHOW);
-    UpdateWindow(mainWindow);
+    openInstallerWindow();
 
     // A busy frame with every text: seven log lines and the highlight.
     installerState.busy = true;

@@ -2,13 +2,10 @@
 // loopback, against the same work done by curl, sha256sum, cat and unzip. Prints wall times, the
 // ratio, the script's peak memory and how long each of its phases took.
 //   script_bench [work folder]   (default: a throw-away folder below the temporary folder)
-#include "https_server.h"
-#include "publish_test_util.h"
+#include "script_harness.h"
 
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -31,34 +28,6 @@ double timed(const std::string& command)
     return seconds;
 }
 
-// The published package cut again into exactly `parts` parts of equal size.
-void splitInto(const fs::path& tree, std::size_t parts)
-{
-    fs::path folder = manifestPath(tree).parent_path();
-    fs::path zip = tree / "paket.zip";
-    joinPartsTo(tree, zip);
-    for (const fs::path& old : partPaths(tree))
-        fs::remove(old);
-    std::size_t size = fs::file_size(zip);
-    std::size_t partSize = (size + parts - 1) / parts;
-    nlohmann::json manifest = readJson(manifestPath(tree));
-    manifest["paket"]["teile"] = nlohmann::json::array();
-    std::ifstream in(zip, std::ios::binary);
-    std::vector<char> buffer(partSize);
-    for (std::size_t k = 1; in; ++k) {
-        in.read(buffer.data(), static_cast<std::streamsize>(partSize));
-        std::streamsize got = in.gcount();
-        if (got <= 0)
-            break;
-        std::string name = "teil-" + std::to_string(k) + ".bin";
-        std::ofstream(folder / name, std::ios::binary).write(buffer.data(), got);
-        manifest["paket"]["teile"].push_back({{"url", name}, {"sha256", sha256sum(folder / name)}});
-    }
-    manifest["paket"]["sha256"] = sha256sum(zip);
-    writeJson(manifestPath(tree), manifest);
-    fs::remove(zip);
-}
-
 } // namespace
 
 int main(int argc, char** argv)
@@ -71,9 +40,11 @@ int main(int argc, char** argv)
 
     std::printf("Preparing a %zu MiB random payload in %zu parts ...\n", kPayloadBytes >> 20, kParts);
     fs::path payload = work / "payload";
-    fs::create_directories(payload);
-    writeFile(payload / "ORVAN Launcher.exe", "MZ launcher");
-    runShell("head -c " + std::to_string(kPayloadBytes) + " /dev/urandom >" + shellQuote((payload / "daten.bin").string()));
+    PayloadFiles files;
+    files.uninstaller.reset();
+    files.data.clear();
+    files.randomBytes = kPayloadBytes;
+    makePayload(payload, files);
 
     HttpsServer server;
     if (!startHttpsServer(server, work / "nginx")) {
@@ -83,7 +54,11 @@ int main(int argc, char** argv)
     fs::path tree = server.root;
     fs::remove_all(tree);
     buildTree(payload, tree, "9.9.9", "8M");
-    splitInto(tree, kParts);
+    // The package cut again into exactly kParts parts of equal size.
+    fs::path package = work / "paket.zip";
+    joinPartsTo(tree, package);
+    republish(tree, package, (fs::file_size(package) + kParts - 1) / kParts);
+    fs::remove(package);
     nlohmann::json manifest = readJson(manifestPath(tree));
     std::size_t packageBytes = 0;
     for (const fs::path& part : partPaths(tree))
@@ -92,11 +67,8 @@ int main(int argc, char** argv)
                 manifest["paket"]["teile"].size());
 
     std::string origin = "https://127.0.0.1:" + std::to_string(server.port);
-    std::string scriptText = readFile(ORVAN_BUILT_SCRIPT);
-    std::string built = ORVAN_BUILT_BASE_URL;
-    scriptText.replace(scriptText.find(built), built.size(), origin + "/games/");
     fs::path script = work / "install.ps1";
-    writeFile(script, scriptText);
+    copyScriptFor(origin + "/games/", script);
 
     // The script, its lines time-stamped as they arrive.
     fs::path profile = work / "profil";

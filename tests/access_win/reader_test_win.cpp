@@ -49,28 +49,14 @@ protected:
     // Starts the reader with its output in a pipe; the window's messages run while it works.
     static HANDLE startReader(const std::wstring& arguments, HANDLE& output)
     {
-        wchar_t self[MAX_PATH];
-        DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-        std::wstring folder(self, length);
-        folder.resize(folder.rfind(L'\\') + 1);
-        std::wstring commandLine = L"\"" + folder + L"access-reader.exe\" " + arguments;
+        std::wstring commandLine = L"\"" + besideThisProgram(L"access-reader.exe") + L"\" " + arguments;
         SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
         HANDLE write = nullptr;
         CreatePipe(&output, &write, &inherit, 1 << 16);
         SetHandleInformation(output, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = write;
-        startup.hStdError = write;
-        PROCESS_INFORMATION process = {};
-        BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                      nullptr, &startup, &process);
+        HANDLE process = startProgram(commandLine, write);
         CloseHandle(write);
-        if (!started)
-            return nullptr;
-        CloseHandle(process.hThread);
-        return process.hProcess;
+        return process;
     }
 
     static std::vector<std::string> finishReader(HANDLE process, HANDLE output)
@@ -213,7 +199,7 @@ TEST_F(ScreenReader, DefaultActionOnTheButtonStartsAnInstallation)
     ASSERT_EQ(out.size(), 1u);
     EXPECT_NE(out[0], "pressed\t0");
     applyInstallError(installerState, L"kaputt");
-    pumpUntil([] { return false; }, 500);
+    pumpFor(500);
     EXPECT_EQ(starts(), 1);
     EXPECT_FALSE(installerState.busy) << "no retry from a press made while installing";
 }
@@ -230,14 +216,11 @@ TEST_F(ScreenReader, StatusAndOutcomeAreAnnouncedOnce)
     ASSERT_TRUE(pumpUntilSignalled(hooked, 10000));
     CloseHandle(hooked);
 
-    auto post = [](UINT message, WPARAM wParam, const wchar_t* text) {
-        PostMessageW(mainWindow, message, wParam, text ? reinterpret_cast<LPARAM>(new OwnedText{text}) : 0);
-    };
-    post(WM_INSTALL_LINE, 0, L"Lade Teil 1 / 3");
-    post(WM_INSTALL_PROGRESS, 50, nullptr);
-    post(WM_INSTALL_LINE, 1, L"nur im Log");
-    post(WM_INSTALL_DONE, 0, L"C:\\ORVAN Launcher\\ORVAN Launcher.exe");
-    pumpUntil([] { return false; }, 800); // a dozen timer ticks after the outcome
+    postToWindow(WM_INSTALL_LINE, 0, L"Lade Teil 1 / 3");
+    postToWindow(WM_INSTALL_PROGRESS, 50, nullptr);
+    postToWindow(WM_INSTALL_LINE, 1, L"nur im Log");
+    postToWindow(WM_INSTALL_DONE, 0, L"C:\\ORVAN Launcher\\ORVAN Launcher.exe");
+    pumpFor(800); // a dozen timer ticks after the outcome
 
     // Activated again after another window had the focus, the window puts the focus on the button.
     HWND other = CreateWindowExW(0, L"STATIC", L"anderes", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,

@@ -3,6 +3,7 @@
 // of dpi-probe.exe is a process started after the prefix's DPI was set, as Wine reads it then.
 #include "app/frame.h"
 #include "app/palette.h"
+#include "installer_window_win.h"
 
 #include <gtest/gtest.h>
 
@@ -31,8 +32,7 @@ struct Shot {
 
     Color pixel(int x, int y) const
     {
-        std::uint32_t v = pixels[static_cast<std::size_t>(y) * width + x];
-        return rgb((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
+        return pixelColor(pixels[static_cast<std::size_t>(y) * width + x]);
     }
 
     // The smallest rectangle around the pixels of one colour within an area; empty if none.
@@ -50,13 +50,6 @@ struct Shot {
         return box;
     }
 };
-
-std::string hex(Color c)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%06X", static_cast<unsigned>(c));
-    return text;
-}
 
 #define EXPECT_AT(shot, x, y, color) EXPECT_EQ(hex((shot).pixel(x, y)), hex(color)) << "at " << (x) << "," << (y)
 
@@ -86,14 +79,6 @@ private:
     DWORD old = 0;
     bool hadOld = false;
 };
-
-std::wstring beside(const wchar_t* name)
-{
-    wchar_t self[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring folder(self, length);
-    return folder.substr(0, folder.rfind(L'\\') + 1) + name;
-}
 
 bool load(const std::wstring& path, Shot& shot)
 {
@@ -127,22 +112,18 @@ bool probe(int dpi, Shot& shot, int newDpi = 0, Shot* after = nullptr)
     GetTempPathW(MAX_PATH, temp);
     std::wstring first = std::wstring(temp) + L"orvan-dpi-1.bin";
     std::wstring second = std::wstring(temp) + L"orvan-dpi-2.bin";
-    std::wstring commandLine = L"\"" + beside(L"dpi-probe.exe") + L"\" \"" + first + L"\"";
+    std::wstring commandLine = L"\"" + besideThisProgram(L"dpi-probe.exe") + L"\" \"" + first + L"\"";
     if (newDpi != 0)
         commandLine += L" " + std::to_wstring(newDpi) + L" \"" + second + L"\"";
     DWORD code = 1;
     {
         PrefixDpi setting(static_cast<DWORD>(dpi));
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                            &process))
+        HANDLE process = startProgram(commandLine);
+        if (process == nullptr)
             return false;
-        WaitForSingleObject(process.hProcess, 60000);
-        GetExitCodeProcess(process.hProcess, &code);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
+        WaitForSingleObject(process, 60000);
+        GetExitCodeProcess(process, &code);
+        CloseHandle(process);
     }
     return code == 0 && load(first, shot) && (newDpi == 0 || load(second, *after));
 }

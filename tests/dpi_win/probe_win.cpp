@@ -7,59 +7,27 @@
 // then the client area as 32-bit top-down pixels (blue, green, red, unused).
 #include "app/state.h"
 #include "app/window_win.h"
+#include "installer_window_win.h"
 
 #include <cstdio>
-#include <string>
-#include <vector>
 
 namespace {
-
-void pump(DWORD milliseconds)
-{
-    ULONGLONG until = GetTickCount64() + milliseconds;
-    MSG message;
-    while (GetTickCount64() < until) {
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        Sleep(10);
-    }
-}
 
 bool capture(const wchar_t* path)
 {
     RECT client, outer;
     GetClientRect(mainWindow, &client);
     GetWindowRect(mainWindow, &outer);
-    int width = client.right;
-    int height = client.bottom;
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    HDC windowDc = GetDC(mainWindow);
-    HDC dc = CreateCompatibleDC(windowDc);
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(windowDc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    BitBlt(dc, 0, 0, width, height, windowDc, 0, 0, SRCCOPY);
-    GdiFlush();
+    Picture picture(client.right, client.bottom);
+    copyWindowInto(picture);
     char head[160];
-    int length = std::snprintf(head, sizeof head, "%d %d %d %ld %ld %ld %ld\n", windowDpi, width, height, outer.left,
-                               outer.top, outer.right, outer.bottom);
+    int length = std::snprintf(head, sizeof head, "%d %d %d %ld %ld %ld %ld\n", windowDpi, picture.width,
+                               picture.height, outer.left, outer.top, outer.right, outer.bottom);
     HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written = 0;
     bool ok = file != INVALID_HANDLE_VALUE && WriteFile(file, head, static_cast<DWORD>(length), &written, nullptr) &&
-              WriteFile(file, bits, static_cast<DWORD>(width) * height * 4, &written, nullptr);
+              WriteFile(file, picture.bits, static_cast<DWORD>(picture.width) * picture.height * 4, &written, nullptr);
     CloseHandle(file);
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    ReleaseDC(mainWindow, windowDc);
     return ok;
 }
 
@@ -72,15 +40,11 @@ int wmain(int argc, wchar_t** argv)
         return 2;
     }
     declareDpiAwareness();
-    createFonts();
-    registerWindowClass(GetModuleHandleW(nullptr));
-    mainWindow = createMainWindow(GetModuleHandleW(nullptr));
-    ShowWindow(mainWindow, SW_SHOW);
-    UpdateWindow(mainWindow);
+    openInstallerWindow();
     KillTimer(mainWindow, kAnimationTimerId);
     installerState.animTick = 70; // the header segment away from the corners
     InvalidateRect(mainWindow, nullptr, FALSE);
-    pump(300);
+    pumpFor(300);
     bool ok = capture(argv[1]);
 
     if (argc == 4) {
@@ -97,7 +61,7 @@ int wmain(int argc, wchar_t** argv)
         RECT suggested = {outer.left - 40, outer.top - 30, outer.left - 40 + width, outer.top - 30 + height};
         SendMessageW(mainWindow, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
         UpdateWindow(mainWindow);
-        pump(300);
+        pumpFor(300);
         ok = capture(argv[3]) && ok;
     }
     DestroyWindow(mainWindow);

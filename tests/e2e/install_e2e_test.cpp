@@ -62,10 +62,9 @@ struct Installation : ::testing::Test {
     void publishAndServe(const std::string& version, const std::string& partSize, std::uint64_t fillBytes = 0,
                          const std::string& extraConfig = {})
     {
-        makePayload(payload, fillBytes);
+        makePayload(payload, installerPayload(fillBytes));
         fs::create_directories(tree());
-        std::string why;
-        ASSERT_TRUE(publishTree(payload, version, tree(), partSize, why)) << why;
+        ASSERT_NO_FATAL_FAILURE(buildTree(payload, tree(), version, partSize));
         ASSERT_TRUE(startHttpsServer(server, serverDir(), serverPort(), extraConfig)) << server.error;
     }
 
@@ -242,14 +241,12 @@ struct Uninstallation : Installation {
         std::error_code ec;
         fs::remove_all(tree(), ec);
         payload = work / ("nutzlast-" + version);
-        makePayload(payload);
-        for (const auto& [relative, bytes] : extra) {
-            fs::create_directories((payload / relative).parent_path());
-            std::ofstream(payload / relative, std::ios::binary) << bytes;
-        }
+        PayloadFiles files = installerPayload();
+        for (const auto& [relative, bytes] : extra)
+            files.data[relative] = bytes;
+        makePayload(payload, files);
         fs::create_directories(tree());
-        std::string why;
-        ASSERT_TRUE(publishTree(payload, version, tree(), "", why, {"--uninstaller", realUninstaller().string()})) << why;
+        ASSERT_NO_FATAL_FAILURE(buildTree(payload, tree(), version, "", {}, {"--uninstaller", realUninstaller().string()}));
         ASSERT_TRUE(startHttpsServer(server, serverDir(), serverPort())) << server.error;
     }
 
@@ -262,16 +259,7 @@ struct Uninstallation : Installation {
             ASSERT_TRUE(prepareRun(run, name, why)) << why;
             runProgram({wine::loader(), "reg", "delete", kUninstallKey, "/f"});
         } else {
-            run = InstallerRun{};
-            run.name = name;
-            run.root = wine::prefix() / "drive_c" / "e2e" / name;
-            run.runFolder = run.root / "run";
-            run.home = wine::userProfile();
-            run.launcherRecord = run.root / "launcher.txt";
-            run.uninstallerRecord = run.root / "uninstaller.txt";
-            fs::create_directories(run.runFolder);
-            fs::copy_file(windowsBuild() / "orvan-setup.exe", run.runFolder / "orvan-setup.exe",
-                          fs::copy_options::overwrite_existing);
+            placeInstaller(run, name);
         }
         ASSERT_TRUE(startInstaller(run, why)) << why;
         ASSERT_NO_FATAL_FAILURE(expectScreen(Screen::Ready, kToReady));

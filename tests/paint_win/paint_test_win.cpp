@@ -3,69 +3,11 @@
 #include "app/paint_win.h"
 #include "app/state.h"
 #include "app/window_win.h"
+#include "installer_window_win.h"
 
 #include <gtest/gtest.h>
 
-#include <climits>
-#include <cstdint>
-#include <string>
-
 namespace {
-
-// A 640 x 460 top-down 32-bit picture that a frame is painted into.
-class Picture {
-public:
-    Picture()
-    {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = kClientWidth;
-        info.bmiHeader.biHeight = -kClientHeight;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        screen = GetDC(nullptr);
-        dc = CreateCompatibleDC(screen);
-        bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits), nullptr, 0);
-        old = SelectObject(dc, bitmap);
-    }
-    ~Picture()
-    {
-        SelectObject(dc, old);
-        DeleteObject(bitmap);
-        DeleteDC(dc);
-        ReleaseDC(nullptr, screen);
-    }
-
-    // As a COLORREF, so that it compares with the palette.
-    Color at(int x, int y) const
-    {
-        std::uint32_t v = bits[y * kClientWidth + x];
-        return rgb((v >> 16) & 0xFF, (v >> 8) & 0xFF, v & 0xFF);
-    }
-
-    bool contains(Color color, int left, int top, int right, int bottom) const
-    {
-        for (int y = top; y < bottom; ++y)
-            for (int x = left; x < right; ++x)
-                if (at(x, y) == color)
-                    return true;
-        return false;
-    }
-
-    HDC screen;
-    HDC dc;
-    HBITMAP bitmap;
-    HGDIOBJ old;
-    std::uint32_t* bits = nullptr;
-};
-
-std::string hex(Color c)
-{
-    char text[16];
-    snprintf(text, sizeof text, "%06X", static_cast<unsigned>(c));
-    return text;
-}
 
 #define EXPECT_PIXEL(picture, x, y, color) \
     EXPECT_EQ(hex((picture).at(x, y)), hex(color)) << "at " << (x) << "," << (y)
@@ -82,7 +24,7 @@ protected:
 
     void paint() { renderFrame(picture.dc, kClientWidth, kClientHeight); }
 
-    Picture picture;
+    Picture picture{kClientWidth, kClientHeight};
 };
 
 TEST_F(Painting, CornerBracketsCoverExactlyTheirPixels)
@@ -245,11 +187,9 @@ TEST_F(Painting, ButtonAndTextsInEveryState)
 // The window itself, painted by WM_PAINT, shows the same frame as a paint into a bitmap.
 TEST_F(Painting, WindowShowsTheComposedFrame)
 {
-    registerWindowClass(GetModuleHandleW(nullptr));
-    mainWindow = createMainWindow(GetModuleHandleW(nullptr));
+    openInstallerWindow();
     ASSERT_NE(mainWindow, nullptr);
     KillTimer(mainWindow, kAnimationTimerId); // a still frame
-    ShowWindow(mainWindow, SW_SHOW);
     installerState.busy = true;
     installerState.progress = 42;
     installerState.animTick = 5;
@@ -258,10 +198,8 @@ TEST_F(Painting, WindowShowsTheComposedFrame)
     InvalidateRect(mainWindow, nullptr, FALSE);
     UpdateWindow(mainWindow);
 
-    Picture window;
-    HDC windowDc = GetDC(mainWindow);
-    BitBlt(window.dc, 0, 0, kClientWidth, kClientHeight, windowDc, 0, 0, SRCCOPY);
-    ReleaseDC(mainWindow, windowDc);
+    Picture window(kClientWidth, kClientHeight);
+    copyWindowInto(window);
     paint();
     int differing = 0;
     for (int y = 0; y < kClientHeight; ++y)

@@ -5,30 +5,12 @@
 #include "engine/messages.h"
 #include "app/state.h"
 #include "app/window_win.h"
+#include "installer_window_win.h"
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 namespace {
-
-void pump(DWORD milliseconds)
-{
-    ULONGLONG until = GetTickCount64() + milliseconds;
-    MSG message;
-    while (GetTickCount64() < until) {
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        Sleep(10);
-    }
-}
-
-void post(UINT message, WPARAM wParam, const wchar_t* text)
-{
-    PostMessageW(mainWindow, message, wParam, text ? reinterpret_cast<LPARAM>(new OwnedText{text}) : 0);
-}
 
 // The click's own state change, without starting a worker: the messages below stand in for it.
 void startAttempt()
@@ -42,31 +24,21 @@ void freezeAt(int tick)
 {
     installerState.animTick = tick;
     InvalidateRect(mainWindow, nullptr, FALSE);
-    pump(400);
+    pumpFor(400);
 }
 
 std::string suffix;
 
 bool capture(const std::string& folder, const char* name)
 {
-    using Spawn = LONG(CDECL*)(char* const argv[], int wait);
-    auto spawn = reinterpret_cast<Spawn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp")));
-    if (spawn == nullptr)
-        return false;
     POINT origin = {0, 0};
     ClientToScreen(mainWindow, &origin);
     RECT client;
     GetClientRect(mainWindow, &client);
     std::string size = std::to_string(client.right) + "x" + std::to_string(client.bottom);
-    std::vector<std::string> args = {"/usr/bin/import", "-window", "root", "-crop",
-                                     size + "+" + std::to_string(origin.x) + "+" + std::to_string(origin.y), "+repage",
-                                     folder + "/state-" + name + suffix + ".png"};
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    return spawn(argv.data(), 1) == 0;
+    return runUnixProgram({"/usr/bin/import", "-window", "root", "-crop",
+                           size + "+" + std::to_string(origin.x) + "+" + std::to_string(origin.y), "+repage",
+                           folder + "/state-" + name + suffix + ".png"}) == 0;
 }
 
 } // namespace
@@ -86,11 +58,7 @@ int wmain(int argc, wchar_t** argv)
     }
 
     declareDpiAwareness();
-    createFonts();
-    registerWindowClass(GetModuleHandleW(nullptr));
-    mainWindow = createMainWindow(GetModuleHandleW(nullptr));
-    ShowWindow(mainWindow, SW_SHOW);
-    UpdateWindow(mainWindow);
+    openInstallerWindow();
     KillTimer(mainWindow, kAnimationTimerId);
     bool ok = true;
 
@@ -98,30 +66,30 @@ int wmain(int argc, wchar_t** argv)
     ok &= capture(folder, "ready");
 
     startAttempt();
-    post(WM_INSTALL_LINE, 0, L"Verbinde mit download.nordalis.example ...");
-    post(WM_INSTALL_PROGRESS, 3, nullptr);
-    post(WM_INSTALL_LINE, 1, L"Katalog gelesen: ORVAN Launcher 1.4.2");
-    post(WM_INSTALL_LINE, 0, L"ORVAN Launcher 1.4.2 wird geladen");
-    post(WM_INSTALL_LINE, 0, L"Lade Teil 1 / 3");
-    post(WM_INSTALL_LINE, 0, L"Lade Teil 2 / 3");
-    post(WM_INSTALL_PROGRESS, 46, nullptr);
-    pump(200);
+    postToWindow(WM_INSTALL_LINE, 0, L"Verbinde mit download.nordalis.example ...");
+    postToWindow(WM_INSTALL_PROGRESS, 3, nullptr);
+    postToWindow(WM_INSTALL_LINE, 1, L"Katalog gelesen: ORVAN Launcher 1.4.2");
+    postToWindow(WM_INSTALL_LINE, 0, L"ORVAN Launcher 1.4.2 wird geladen");
+    postToWindow(WM_INSTALL_LINE, 0, L"Lade Teil 1 / 3");
+    postToWindow(WM_INSTALL_LINE, 0, L"Lade Teil 2 / 3");
+    postToWindow(WM_INSTALL_PROGRESS, 46, nullptr);
+    pumpFor(200);
     freezeAt(12);
     ok &= capture(folder, "installing");
 
-    post(WM_INSTALL_ERROR, 0, L"Pr\u00FCfsumme von Teil 2 stimmt nicht \u00FCberein.");
-    pump(200);
+    postToWindow(WM_INSTALL_ERROR, 0, L"Pr\u00FCfsumme von Teil 2 stimmt nicht \u00FCberein.");
+    pumpFor(200);
     freezeAt(25);
     ok &= capture(folder, "failed");
 
     startAttempt();
-    post(WM_INSTALL_LINE, 0, L"Verbinde mit download.nordalis.example ...");
-    post(WM_INSTALL_LINE, 0, L"Lade Teil 3 / 3");
-    post(WM_INSTALL_LINE, 0, L"Entpacke nach C:\\users\\nutzer\\ORVAN Launcher");
-    post(WM_INSTALL_LINE, 0, L"Erstelle Desktop-Verkn\u00FCpfung");
-    post(WM_INSTALL_PROGRESS, 96, nullptr);
-    post(WM_INSTALL_DONE, 0, L"C:\\users\\nutzer\\ORVAN Launcher\\ORVAN Launcher.exe");
-    pump(200);
+    postToWindow(WM_INSTALL_LINE, 0, L"Verbinde mit download.nordalis.example ...");
+    postToWindow(WM_INSTALL_LINE, 0, L"Lade Teil 3 / 3");
+    postToWindow(WM_INSTALL_LINE, 0, L"Entpacke nach C:\\users\\nutzer\\ORVAN Launcher");
+    postToWindow(WM_INSTALL_LINE, 0, L"Erstelle Desktop-Verkn\u00FCpfung");
+    postToWindow(WM_INSTALL_PROGRESS, 96, nullptr);
+    postToWindow(WM_INSTALL_DONE, 0, L"C:\\users\\nutzer\\ORVAN Launcher\\ORVAN Launcher.exe");
+    pumpFor(200);
     freezeAt(60);
     ok &= capture(folder, "finished");
 

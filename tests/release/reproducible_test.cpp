@@ -2,7 +2,7 @@
 // manifest key built twice, from copies of the source in two folders of different depth, with
 // another time zone and locale, give the same bytes. The check a third party makes of a signed
 // release (osslsigncode remove-signature, then compare with their own build) is made here too.
-#include "tests/publish/publish_test_util.h"
+#include "publish_test_util.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,6 @@
 // The version record of the installer executable, read back as Windows' Explorer reads it.
+#include "installer_window_win.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -7,14 +9,6 @@
 #include <vector>
 
 namespace {
-
-std::wstring besideThisProgram(const wchar_t* name)
-{
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self);
-    return path.substr(0, path.find_last_of(L"\\/") + 1) + name;
-}
 
 TEST(VersionRecord, GermanStringsAndVersionNumbers)
 {

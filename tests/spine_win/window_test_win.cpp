@@ -2,6 +2,7 @@
 #include "engine/messages.h"
 #include "app/state.h"
 #include "app/window_win.h"
+#include "installer_window_win.h"
 
 #include <gtest/gtest.h>
 
@@ -11,32 +12,13 @@ class InstallerWindow : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        createFonts();
-        registerWindowClass(GetModuleHandleW(nullptr));
-        mainWindow = createMainWindow(GetModuleHandleW(nullptr));
+        openInstallerWindow();
         ASSERT_NE(mainWindow, nullptr);
-        ShowWindow(mainWindow, SW_SHOW);
-        UpdateWindow(mainWindow);
-    }
-
-    // Runs the window's messages for a while, as the installer's loop would.
-    static void pump(DWORD milliseconds)
-    {
-        DWORD until = GetTickCount() + milliseconds;
-        MSG message;
-        while (static_cast<LONG>(until - GetTickCount()) > 0) {
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-                TranslateMessage(&message);
-                DispatchMessageW(&message);
-            }
-            Sleep(5);
-        }
     }
 
     static void post(UINT message, WPARAM wParam, const wchar_t* text)
     {
-        auto* owned = text ? new OwnedText{text} : nullptr;
-        ASSERT_TRUE(PostMessageW(mainWindow, message, wParam, reinterpret_cast<LPARAM>(owned)));
+        ASSERT_TRUE(postToWindow(message, wParam, text));
     }
 };
 
@@ -103,7 +85,7 @@ TEST_F(InstallerWindow, CreationSetsBothButtonRectangles)
 TEST_F(InstallerWindow, TimerAdvancesTheAnimationAbout16TimesASecond)
 {
     std::int32_t before = installerState.animTick;
-    pump(400);
+    pumpFor(400);
     std::int32_t ticks = installerState.animTick - before;
     // A 60 ms timer gives about 6 ticks in 400 ms; bounds are wide, only its presence and
     // rough period are asserted.
@@ -118,7 +100,7 @@ TEST_F(InstallerWindow, InstallMessagesChangeTheStateInQueueOrder)
     post(WM_INSTALL_LINE, 0, L"Verbinde mit h\u00F6st");
     post(WM_INSTALL_LINE, 1, L"nur im Log");
     post(WM_INSTALL_ERROR, 0, L"Pr\u00FCfsumme falsch");
-    pump(100);
+    pumpFor(100);
     EXPECT_FALSE(installerState.busy);
     EXPECT_TRUE(installerState.failed);
     EXPECT_EQ(installerState.progress, -10);
@@ -130,7 +112,7 @@ TEST_F(InstallerWindow, InstallMessagesChangeTheStateInQueueOrder)
     EXPECT_EQ(*(newest - 1), L"FEHLER: Pr\u00FCfsumme falsch");
 
     post(WM_INSTALL_DONE, 0, L"C:\\Users\\J\u00FCrgen\\ORVAN Launcher\\ORVAN Launcher.exe");
-    pump(100);
+    pumpFor(100);
     EXPECT_TRUE(installerState.done);
     EXPECT_EQ(installerState.progress, 100);
     EXPECT_EQ(installerState.launcherPath, L"C:\\Users\\J\u00FCrgen\\ORVAN Launcher\\ORVAN Launcher.exe");

@@ -79,12 +79,10 @@ void expectPosted(const std::vector<Posted>& got, const std::vector<Posted>& wan
 TEST_F(Worker, WritesTheEmbeddedScriptRunsPowerShellOnItAndDeletesIt)
 {
     // The build puts the stand-in beside this program too; one more goes into the current folder.
-    wchar_t self[MAX_PATH];
-    std::wstring beside(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
-    beside.resize(beside.rfind(L'\\') + 1);
-    ASSERT_TRUE(fileExists(beside + L"powershell.exe"));
+    std::wstring beside = besideThisProgram(L"powershell.exe");
+    ASSERT_TRUE(fileExists(beside));
     std::wstring current = freshFolder(L"aktueller ordner");
-    ASSERT_TRUE(CopyFileW((beside + L"powershell.exe").c_str(), (current + L"powershell.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(beside.c_str(), (current + L"powershell.exe").c_str(), FALSE));
     wchar_t previous[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, previous);
     SetCurrentDirectoryW(current.c_str());
@@ -182,7 +180,7 @@ TEST_F(Worker, ReadsOnWhileAGrandchildHoldsThePipe)
     HANDLE worker = startWorkerThread();
     ASSERT_TRUE(pumpUntil([] { return postedMessages().size() == 1; }));
     // The child has exited; its child still holds the write end, so the worker keeps reading.
-    pumpUntil([] { return false; }, 500);
+    pumpFor(500);
     EXPECT_EQ(WaitForSingleObject(worker, 0), static_cast<DWORD>(WAIT_TIMEOUT));
     EXPECT_TRUE(fileExists(scriptPathIn(temp)));
     SetEvent(release);
@@ -221,7 +219,7 @@ TEST_F(Worker, DispatchReportsOnlyWhatTheWindowGot)
         EXPECT_EQ(dispatchScriptLine(line), 0u) << line << " to a window that is gone";
     }
     mainWindow = live;
-    pumpUntil([] { return false; }, 50);
+    pumpFor(50);
     EXPECT_EQ(postedMessages().size(), std::size(lines));
 }
 
@@ -234,7 +232,7 @@ TEST_F(Worker, RetryWaitsForThePreviousWorkerToFinishWithTheScriptFile)
     // The window is in Failed now and a retry starts while the first worker waits for its child.
     setStandin(L"ORVAN_STANDIN", L"record");
     HANDLE second = startWorkerThread();
-    pumpUntil([] { return false; }, 500);
+    pumpFor(500);
     EXPECT_EQ(countLines(record + L"\\starts.txt"), 1) << "the retry must not run before the first has cleaned up";
     EXPECT_EQ(readWholeFile(scriptPathIn(temp)), embeddedScript);
 

@@ -1,14 +1,14 @@
 #pragma once
-// What the worker and pointer tests share: a window that records what a worker posts, message
-// pumping with bounded waits, and the stand-in's settings.
+// What the worker, pointer, keyboard and screen-reader tests share: a window that records what a
+// worker posts, bounded waits, and the stand-in's settings.
 
+#include "installer_window_win.h"
 #include "tests/common/win_files_win.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,8 +23,6 @@ struct Posted {
 void useRecordingWindow();
 std::vector<Posted>& postedMessages();
 
-// Dispatches this thread's messages until `done` holds or the time is up; false on time-out.
-bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000);
 bool pumpUntilSignalled(HANDLE object, DWORD timeoutMs = 30000);
 
 // A worker started so that the test, unlike the installer, can wait for it.
@@ -64,7 +62,7 @@ protected:
     // the worker reports the missing outcome.
     void TearDown() override;
 
-    static void settle() { pumpUntil([] { return false; }, 300); }
+    static void settle() { pumpFor(300); }
     int starts() const { return countLines(record + L"\\starts.txt"); }
 
     std::wstring temp;

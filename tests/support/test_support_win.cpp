@@ -62,27 +62,10 @@ std::vector<Posted>& postedMessages()
     return recorded;
 }
 
-bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs)
-{
-    ULONGLONG until = GetTickCount64() + timeoutMs;
-    MSG message;
-    for (;;) {
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        if (done())
-            return true;
-        if (GetTickCount64() >= until)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-    }
-}
-
 bool pumpUntilSignalled(HANDLE object, DWORD timeoutMs)
 {
     bool ok = pumpUntil([&] { return WaitForSingleObject(object, 0) == WAIT_OBJECT_0; }, timeoutMs);
-    pumpUntil([] { return false; }, 50); // what was posted last
+    pumpFor(50); // what was posted last
     return ok;
 }
 
@@ -120,14 +103,10 @@ std::wstring systemPowerShell()
 
 void installStandinAsSystemPowerShell()
 {
-    wchar_t self[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring beside(self, length);
-    beside.resize(beside.rfind(L'\\') + 1);
     std::wstring target = systemPowerShell();
     CreateDirectoryW(target.substr(0, target.rfind(L"\\v1.0\\")).c_str(), nullptr);
     CreateDirectoryW(target.substr(0, target.rfind(L'\\')).c_str(), nullptr);
-    CopyFileW((beside + L"powershell.exe").c_str(), target.c_str(), FALSE);
+    CopyFileW(besideThisProgram(L"powershell.exe").c_str(), target.c_str(), FALSE);
 }
 
 void removeSystemPowerShell()
@@ -163,17 +142,9 @@ int countLines(const std::wstring& path)
 
 void runXdotool(std::vector<std::string> args, bool wait)
 {
-    using Spawn = LONG(CDECL*)(char* const argv[], int wait);
-    static auto spawn = reinterpret_cast<Spawn>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "__wine_unix_spawnvp")));
-    if (spawn == nullptr)
-        return; // not under Wine: nothing is typed, and the test's own checks fail
+    // Not under Wine nothing is typed, and the test's own checks fail.
     args.insert(args.begin(), "/usr/bin/xdotool");
-    std::vector<char*> argv;
-    for (std::string& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    spawn(argv.data(), wait ? 1 : 0);
+    runUnixProgram(args, wait);
 }
 
 void ShownWindowTest::SetUp()
@@ -192,11 +163,7 @@ void ShownWindowTest::SetUp()
     release = CreateEventW(nullptr, TRUE, FALSE, event.c_str());
 
     installerState = InstallerState{};
-    createFonts();
-    registerWindowClass(GetModuleHandleW(nullptr));
-    mainWindow = createMainWindow(GetModuleHandleW(nullptr));
-    ShowWindow(mainWindow, SW_SHOW);
-    UpdateWindow(mainWindow);
+    openInstallerWindow();
     settle();
 }
 

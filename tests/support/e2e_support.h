@@ -5,7 +5,7 @@
 // watched the way a person watches it: from the pixels on the screen, and clicked with xdotool.
 #pragma once
 
-#include "tests/common/read_file.h"
+#include "publish_test_util.h"
 #include "wine_peer.h"
 
 #include <algorithm>
@@ -32,8 +32,6 @@ inline double median(std::vector<double> values)
     return values.empty() ? 0 : values[values.size() / 2];
 }
 
-namespace fs = std::filesystem;
-
 // The port in the installer's built-in base URL, https://localhost:PORT/games/.
 int serverPort();
 
@@ -41,9 +39,8 @@ int serverPort();
 // windows-e2e outputs, orvan-publish); otherwise what is missing.
 std::string missingPieces();
 
-fs::path windowsBuild();   // build/windows-e2e
-fs::path publishProgram(); // orvan-publish of this build
-fs::path builtScript();    // the script the installer embeds, as built for the test server
+fs::path windowsBuild(); // build/windows-e2e
+fs::path builtScript();  // the script the installer embeds, as built for the test server
 
 using wine::runProgram;
 using wine::windowsPath; // C:\e2e\name\run for a path below the prefix's drive C:
@@ -61,6 +58,9 @@ struct InstallerRun {
     int exitStatus = -1;        // once it has ended: the wine process's exit code
 };
 
+// The run's folders below C:\e2e\<name>\, and orvan-setup.exe copied into its run folder over
+// whatever an earlier run left there.
+void placeInstaller(InstallerRun& run, const std::string& name);
 // Fresh folders, a copy of the installer, and the profile cleared of what an earlier run
 // installed (the launcher's folder, the shortcut, the temporary folder's contents); false with a
 // reason in `why`.
@@ -104,13 +104,10 @@ void closeWindow();  // Alt+F4 on the installer window, as from the keyboard
 
 // ---- The package ----
 
-// A payload: the test launcher, the test uninstaller (both record their starts, see
-// tests/e2e_win/launcher_win.cpp), a file in a subfolder, and `fillBytes` of random data in one
-// more file.
-void makePayload(const fs::path& dir, std::uint64_t fillBytes = 0);
-// orvan-publish build; false with its output in `why`.
-bool publishTree(const fs::path& payload, const std::string& version, const fs::path& tree,
-                 const std::string& partSize, std::string& why, const std::vector<std::string>& extraArguments = {});
+// The files of a payload for the installer: the test launcher, the test uninstaller (both record
+// their starts, see tests/e2e_win/launcher_win.cpp), a file in a subfolder, and `fillBytes` of
+// random data in one more file.
+PayloadFiles installerPayload(std::uint64_t fillBytes = 0);
 
 // ---- The uninstaller and Windows' list of installed apps ----
 

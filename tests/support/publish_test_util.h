@@ -1,13 +1,15 @@
-// Helpers for the orvan-publish tests: throw-away folders, running the tool and other programs,
-// and a second zip writer (Python's zipfile) for packages the tool itself would never make.
+// Helpers for the tests of orvan-publish, the script, the installer and the release: throw-away
+// folders, running the tool and other programs, the one maker of test payloads and releases, and
+// a second zip writer (Python's zipfile) for packages the tool itself would never make.
 #pragma once
 
 #include "tests/common/read_file.h"
 
 #include <nlohmann/json.hpp>
 
-#include <filesystem>
+#include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -45,14 +47,29 @@ std::string sha256sum(const fs::path& path);
 nlohmann::json readJson(const fs::path& path);
 void writeJson(const fs::path& path, const nlohmann::json& document);
 
-// A small payload: the launcher, an executable uninstaller, a subfolder, a UTF-8 name and a
-// file large enough to need more than one deflate block.
+// What a test payload holds. As it stands: the small payload of the host tests, with stand-ins
+// for the launcher and an executable uninstaller, a UTF-8 name in a subfolder and a file large
+// enough to need more than one deflate block.
+struct PayloadFiles {
+    std::string launcher = "MZ launcher";                                   // ORVAN Launcher.exe
+    std::optional<std::string> uninstaller = std::string("#!/bin/sh\nexit 0\n"); // executable; none: no uninstaller
+    std::map<std::string, std::string> data = standinData();                // relative path -> bytes
+    std::uint64_t randomBytes = 0; // in daten/inhalt.bin, random and so incompressible
+
+    static std::map<std::string, std::string> standinData();
+};
+
+void makePayload(const fs::path& folder, const PayloadFiles& files);
 void makePayload(const fs::path& folder, bool withUninstaller = true);
 
-// Builds a tree with orvan-publish, its manifest signed with signKey when one is given; fails
-// the test when the build fails.
+// orvan-publish build of payload into tree: partSize empty leaves the tool's own, the manifest is
+// signed with signKey when one is given, and `extra` goes last.
+Outcome runBuild(const fs::path& payload, const fs::path& tree, const std::string& version,
+                 const std::string& partSize, const fs::path& signKey = {}, const std::vector<std::string>& extra = {});
+// The same; fails the test when the build fails.
 void buildTree(const fs::path& payload, const fs::path& tree, const std::string& version = "1.2.3",
-               const std::string& partSize = "8M", const fs::path& signKey = {});
+               const std::string& partSize = "8M", const fs::path& signKey = {},
+               const std::vector<std::string>& extra = {});
 
 fs::path manifestPath(const fs::path& tree);
 fs::path signaturePath(const fs::path& tree);

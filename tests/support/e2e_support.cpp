@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <thread>
 
@@ -69,11 +68,6 @@ fs::path windowsBuild()
     return ORVAN_E2E_WINDOWS_BUILD;
 }
 
-fs::path publishProgram()
-{
-    return ORVAN_E2E_PUBLISH;
-}
-
 fs::path builtScript()
 {
     return windowsBuild() / "script" / "install.ps1";
@@ -91,7 +85,7 @@ std::string missingPieces()
     need(!env("DISPLAY").empty(), "no X display in DISPLAY");
     for (const char* file : {"orvan-setup.exe", "script/install.ps1", "ORVAN Deinstallieren.exe"})
         need(fs::exists(windowsBuild() / file), (windowsBuild() / file).string() + " missing (build preset windows-e2e)");
-    need(fs::exists(publishProgram()), publishProgram().string() + " missing");
+    need(fs::exists(publishProgram()), std::string(publishProgram()) + " missing");
     return missing;
 }
 
@@ -101,25 +95,33 @@ bool prepareRun(InstallerRun& run, const std::string& name, std::string& why)
     if (!why.empty())
         return false;
     run = InstallerRun{};
+    if (!waitForScriptRuns(30000)) {
+        why = "an earlier run's PowerShell is still running";
+        return false;
+    }
+    std::error_code ec;
+    fs::path home = wine::userProfile();
+    fs::remove_all(wine::prefix() / "drive_c" / "e2e" / name, ec);
+    fs::remove_all(home / "ORVAN Launcher", ec);
+    fs::remove(home / "Desktop" / "ORVAN Launcher.lnk", ec);
+    for (const auto& entry : fs::directory_iterator(home / "Temp", ec))
+        fs::remove_all(entry.path(), ec);
+    placeInstaller(run, name);
+    return true;
+}
+
+void placeInstaller(InstallerRun& run, const std::string& name)
+{
+    run = InstallerRun{};
     run.name = name;
     run.root = wine::prefix() / "drive_c" / "e2e" / name;
     run.runFolder = run.root / "run";
     run.home = wine::userProfile();
     run.launcherRecord = run.root / "launcher.txt";
     run.uninstallerRecord = run.root / "uninstaller.txt";
-    if (!waitForScriptRuns(30000)) {
-        why = "an earlier run's PowerShell is still running";
-        return false;
-    }
-    std::error_code ec;
-    fs::remove_all(run.root, ec);
-    fs::remove_all(run.home / "ORVAN Launcher", ec);
-    fs::remove(run.home / "Desktop" / "ORVAN Launcher.lnk", ec);
-    for (const auto& entry : fs::directory_iterator(run.home / "Temp", ec))
-        fs::remove_all(entry.path(), ec);
     fs::create_directories(run.runFolder);
-    fs::copy_file(windowsBuild() / "orvan-setup.exe", run.runFolder / "orvan-setup.exe");
-    return true;
+    fs::copy_file(windowsBuild() / "orvan-setup.exe", run.runFolder / "orvan-setup.exe",
+                  fs::copy_options::overwrite_existing);
 }
 
 bool startInstaller(InstallerRun& run, std::string& why)
@@ -308,40 +310,14 @@ void closeWindow()
     runProgram({"xdotool", "key", "alt+F4"});
 }
 
-void makePayload(const fs::path& dir, std::uint64_t fillBytes)
+PayloadFiles installerPayload(std::uint64_t fillBytes)
 {
-    fs::create_directories(dir / "daten");
-    for (const char* program : {"ORVAN Launcher.exe", "ORVAN Deinstallieren.exe"})
-        fs::copy_file(wine::windowsTools() / program, dir / program, fs::copy_options::overwrite_existing);
-    std::ofstream(dir / "daten" / "spiel.cfg", std::ios::binary | std::ios::trunc) << "sprache=de\n";
-    if (fillBytes > 0) {
-        std::ofstream fill(dir / "daten" / "inhalt.bin", std::ios::binary | std::ios::trunc);
-        std::mt19937_64 random(7);
-        std::vector<std::uint64_t> block(1 << 16);
-        for (std::uint64_t written = 0; written < fillBytes;) {
-            for (auto& word : block)
-                word = random();
-            std::uint64_t n = std::min<std::uint64_t>(fillBytes - written, block.size() * sizeof(std::uint64_t));
-            fill.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(n));
-            written += n;
-        }
-    }
-}
-
-bool publishTree(const fs::path& payload, const std::string& version, const fs::path& tree,
-                 const std::string& partSize, std::string& why, const std::vector<std::string>& extraArguments)
-{
-    fs::path log = tree.parent_path() / "publish.log";
-    std::vector<std::string> command = {publishProgram().string(), "build", payload.string(), "--version", version,
-                                        "--out", tree.string()};
-    if (!partSize.empty()) {
-        command.push_back("--part-size");
-        command.push_back(partSize);
-    }
-    command.insert(command.end(), extraArguments.begin(), extraArguments.end());
-    int status = runProgram(command, log);
-    why = status == 0 ? "" : "orvan-publish build: " + readFile(log);
-    return status == 0;
+    PayloadFiles files;
+    files.launcher = readFile(wine::windowsTools() / "ORVAN Launcher.exe");
+    files.uninstaller = readFile(wine::windowsTools() / "ORVAN Deinstallieren.exe");
+    files.data = {{"daten/spiel.cfg", "sprache=de\n"}};
+    files.randomBytes = fillBytes;
+    return files;
 }
 
 fs::path realUninstaller()

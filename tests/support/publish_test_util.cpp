@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include <sys/wait.h>
@@ -95,35 +96,71 @@ void writeJson(const fs::path& path, const nlohmann::json& document)
     writeFile(path, document.dump(2) + "\n");
 }
 
-void makePayload(const fs::path& folder, bool withUninstaller)
+std::map<std::string, std::string> PayloadFiles::standinData()
 {
-    writeFile(folder / "ORVAN Launcher.exe", "MZ launcher");
-    if (withUninstaller) {
-        writeFile(folder / "ORVAN Deinstallieren.exe", "#!/bin/sh\nexit 0\n");
-        fs::permissions(folder / "ORVAN Deinstallieren.exe", fs::perms::owner_all | fs::perms::group_read |
-                                                                  fs::perms::group_exec | fs::perms::others_read |
-                                                                  fs::perms::others_exec);
-    }
-    writeFile(folder / "daten" / "Grüße.txt", "Hallo Jürgen\n");
     std::string big;
     unsigned state = 12345;
     for (int i = 0; i < 200000; ++i) {
         state = state * 1103515245u + 12345u;
         big += static_cast<char>('a' + (state >> 16) % 7);
     }
-    writeFile(folder / "daten" / "tief" / "gross.dat", big);
+    return {{"daten/Grüße.txt", "Hallo Jürgen\n"}, {"daten/tief/gross.dat", big}};
 }
 
-void buildTree(const fs::path& payload, const fs::path& tree, const std::string& version, const std::string& partSize,
-               const fs::path& signKey)
+void makePayload(const fs::path& folder, const PayloadFiles& files)
 {
-    std::vector<std::string> arguments = {"build", payload.string(), "--version", version, "--out", tree.string(),
-                                          "--part-size", partSize};
+    writeFile(folder / "ORVAN Launcher.exe", files.launcher);
+    if (files.uninstaller) {
+        writeFile(folder / "ORVAN Deinstallieren.exe", *files.uninstaller);
+        fs::permissions(folder / "ORVAN Deinstallieren.exe", fs::perms::owner_all | fs::perms::group_read |
+                                                                  fs::perms::group_exec | fs::perms::others_read |
+                                                                  fs::perms::others_exec);
+    }
+    for (const auto& [relative, bytes] : files.data)
+        writeFile(folder / relative, bytes);
+    if (files.randomBytes > 0) {
+        fs::create_directories(folder / "daten");
+        std::ofstream fill(folder / "daten" / "inhalt.bin", std::ios::binary | std::ios::trunc);
+        std::mt19937_64 random(7);
+        std::vector<std::uint64_t> block(1 << 16);
+        for (std::uint64_t written = 0; written < files.randomBytes;) {
+            for (auto& word : block)
+                word = random();
+            std::uint64_t n = std::min<std::uint64_t>(files.randomBytes - written, block.size() * sizeof(std::uint64_t));
+            fill.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(n));
+            written += n;
+        }
+    }
+}
+
+void makePayload(const fs::path& folder, bool withUninstaller)
+{
+    PayloadFiles files;
+    if (!withUninstaller)
+        files.uninstaller.reset();
+    makePayload(folder, files);
+}
+
+Outcome runBuild(const fs::path& payload, const fs::path& tree, const std::string& version,
+                 const std::string& partSize, const fs::path& signKey, const std::vector<std::string>& extra)
+{
+    std::vector<std::string> arguments = {"build", payload.string(), "--version", version, "--out", tree.string()};
+    if (!partSize.empty()) {
+        arguments.push_back("--part-size");
+        arguments.push_back(partSize);
+    }
     if (!signKey.empty()) {
         arguments.push_back("--sign-key");
         arguments.push_back(signKey.string());
     }
-    Outcome run = runPublish(arguments);
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return runPublish(arguments);
+}
+
+void buildTree(const fs::path& payload, const fs::path& tree, const std::string& version, const std::string& partSize,
+               const fs::path& signKey, const std::vector<std::string>& extra)
+{
+    Outcome run = runBuild(payload, tree, version, partSize, signKey, extra);
     ASSERT_EQ(run.status, 0) << run.out << run.err;
 }
 

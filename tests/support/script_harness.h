@@ -69,6 +69,9 @@ std::vector<std::string> successLines(const std::string& version, int parts, boo
 int partProgress(int i, int n);
 std::string joined(const std::vector<std::string>& lines);
 
+// The built script with its base URL exchanged: the one text the build put in.
+void copyScriptFor(const std::string& url, const fs::path& to);
+
 // The build's embed step run on the script source for this base URL and manifest key (a public
 // key PEM file; none when empty), as a build with -DORVAN_MANIFEST_KEY makes the script.
 Outcome embedScript(const std::string& baseUrl, const fs::path& keyFile, const fs::path& to);

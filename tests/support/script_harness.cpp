@@ -44,18 +44,6 @@ std::string describe(unsigned message, std::intptr_t wParam, const std::string& 
     return describeScriptMessage(m);
 }
 
-// The built script with its base URL exchanged: the one text the build put in.
-void copyScriptFor(const std::string& url, const fs::path& to)
-{
-    std::string text = readFile(ORVAN_BUILT_SCRIPT);
-    std::string built = ORVAN_BUILT_BASE_URL;
-    std::size_t at = text.find(built);
-    ASSERT_NE(at, std::string::npos) << "no base URL in " << ORVAN_BUILT_SCRIPT;
-    ASSERT_EQ(text.find(built, at + 1), std::string::npos) << "the base URL stands twice in the script";
-    text.replace(at, built.size(), url);
-    writeFile(to, text);
-}
-
 void startCutServer(Served& s)
 {
     s.cutFile = s.dir.path / "cut" / "teil.bin";
@@ -72,6 +60,17 @@ void startCutServer(Served& s)
 }
 
 } // namespace
+
+void copyScriptFor(const std::string& url, const fs::path& to)
+{
+    std::string text = readFile(ORVAN_BUILT_SCRIPT);
+    std::string built = ORVAN_BUILT_BASE_URL;
+    std::size_t at = text.find(built);
+    ASSERT_NE(at, std::string::npos) << "no base URL in " << ORVAN_BUILT_SCRIPT;
+    ASSERT_EQ(text.find(built, at + 1), std::string::npos) << "the base URL stands twice in the script";
+    text.replace(at, built.size(), url);
+    writeFile(to, text);
+}
 
 bool underWine()
 {
@@ -173,15 +172,15 @@ std::string joined(const std::vector<std::string>& lines)
 
 void makeInstallPayload(const fs::path& folder, bool withUninstaller)
 {
-    makePayload(folder, withUninstaller);
-    if (withUninstaller && underWine()) {
-        fs::copy_file(wine::windowsTools() / "ORVAN Deinstallieren.exe", folder / "ORVAN Deinstallieren.exe",
-                      fs::copy_options::overwrite_existing);
-    } else if (withUninstaller) {
-        // Each call appends one line: every argument in brackets.
-        writeFile(folder / "ORVAN Deinstallieren.exe",
-                  "#!/bin/sh\nprintf '[%s]' \"$@\" >>\"$HOME/uninstaller-calls.txt\"\necho >>\"$HOME/uninstaller-calls.txt\"\n");
-    }
+    PayloadFiles files;
+    if (!withUninstaller)
+        files.uninstaller.reset();
+    else if (underWine())
+        files.uninstaller = readFile(wine::windowsTools() / "ORVAN Deinstallieren.exe");
+    else // each call appends one line: every argument in brackets
+        files.uninstaller =
+            "#!/bin/sh\nprintf '[%s]' \"$@\" >>\"$HOME/uninstaller-calls.txt\"\necho >>\"$HOME/uninstaller-calls.txt\"\n";
+    makePayload(folder, files);
 }
 
 std::map<std::string, std::string> filesBelow(const fs::path& folder)

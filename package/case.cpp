@@ -85,6 +85,12 @@ char32_t windowsUpperCase(char32_t unit)
     return static_cast<char32_t>(static_cast<std::int32_t>(unit) + run->delta);
 }
 
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b)
+{
+    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return upper(x) == upper(y); });
+}
+
 std::string windowsFoldedName(std::string_view utf8)
 {
     std::wstring units;

@@ -11,3 +11,6 @@ char32_t windowsUpperCase(char32_t unit);
 
 // A UTF-8 name folded unit by unit; a text that is no valid UTF-8 is returned as it is.
 std::string windowsFoldedName(std::string_view utf8);
+
+// Equal but for the case of ASCII letters: how Windows matches device names.
+bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);

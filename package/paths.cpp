@@ -12,21 +12,6 @@ bool isAsciiLetter(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-char asciiUpper(char c)
-{
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool sameAsciiName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (asciiUpper(a[i]) != asciiUpper(b[i]))
-            return false;
-    return true;
-}
-
 std::string_view withoutTrailingBlanks(std::string_view text)
 {
     while (!text.empty() && text.back() == ' ')
@@ -95,9 +80,10 @@ bool isDeviceName(std::string_view name)
 {
     std::string_view stem = withoutTrailingBlanks(name.substr(0, name.find('.')));
     for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
-        if (sameAsciiName(stem, device))
+        if (equalsIgnoringAsciiCase(stem, device))
             return true;
-    if (stem.size() < 4 || !(sameAsciiName(stem.substr(0, 3), "COM") || sameAsciiName(stem.substr(0, 3), "LPT")))
+    std::string_view port = stem.substr(0, 3);
+    if (stem.size() < 4 || !(equalsIgnoringAsciiCase(port, "COM") || equalsIgnoringAsciiCase(port, "LPT")))
         return false;
     std::string_view digit = stem.substr(3);
     return (digit.size() == 1 && digit[0] >= '1' && digit[0] <= '9') || digit == "\xC2\xB9" || digit == "\xC2\xB2" ||

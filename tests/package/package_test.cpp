@@ -92,6 +92,9 @@ TEST(PackageCase, NamesFoldAsWindowsComparesThem)
     for (const FoldCase& c : cases)
         EXPECT_EQ(windowsFoldedName(c.a) == windowsFoldedName(c.b), c.sameFile) << c.a << " / " << c.b;
     EXPECT_EQ(windowsFoldedName("a\xFF"), "a\xFF") << "no UTF-8: left as it is";
+    EXPECT_TRUE(equalsIgnoringAsciiCase("Con$", "cON$"));
+    EXPECT_FALSE(equalsIgnoringAsciiCase("\xC3\xA4", "\xC3\x84")) << "ASCII only";
+    EXPECT_FALSE(equalsIgnoringAsciiCase("a", "ab"));
     EXPECT_EQ(windowsUpperCase(0xD801), 0xD801u) << "a surrogate unit stays";
 }
 

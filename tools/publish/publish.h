@@ -20,9 +20,6 @@
 // ---- Names and limits the installer fixes ----
 
 inline constexpr std::string_view kCatalogName = "katalog.json";
-inline constexpr std::string_view kPayloadPrefix = "Inhalt/";
-inline constexpr std::string_view kPackageFileName = "launcher.zip";
-
 // Where build puts the manifest, relative to "games/"; the catalog names it by this reference.
 inline constexpr std::string_view kManifestReference = "launcher/update.json";
 // The manifest's signature lies at the manifest's own address with this appended.
@@ -37,6 +34,8 @@ inline constexpr std::uint64_t kDefaultPartSize = 8ull << 20;
 inline constexpr std::uint64_t kMaxPartSize = 1ull << 30;
 // Payloads at least this large get a progress line while they are packed.
 inline constexpr std::uint64_t kProgressThreshold = 64ull << 20;
+// In the package, the payload's files lie below this folder.
+inline constexpr std::string_view kPayloadPrefix = "Inhalt/";
 
 // ---- Rules shared by build and verify (rules.cpp) ----
 // Each *Problem function returns an empty text when the input is fine, otherwise one German
@@ -52,6 +51,8 @@ std::string versionProblem(std::string_view version);
 std::string payloadPathProblem(std::string_view relative);
 // The file name of a part's local copy: the text of its url after the last "/" or "\".
 std::string_view partFileName(std::string_view url);
+// The installer joins the parts into a file of this name beside them, so no part may take it.
+inline constexpr std::string_view kPackageFileName = "launcher.zip";
 std::string partFileNameProblem(std::string_view url);
 // "8M", "64K", "1G", "4096"; false for zero, junk, or more than kMaxPartSize.
 bool parsePartSize(std::string_view text, std::uint64_t& size);

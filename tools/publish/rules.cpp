@@ -10,16 +10,6 @@ char asciiLower(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (asciiLower(a[i]) != asciiLower(b[i]))
-            return false;
-    return true;
-}
-
 std::string inQuotes(std::string_view text)
 {
     std::string out = "\"";
@@ -159,7 +149,7 @@ std::string partFileNameProblem(std::string_view url)
     std::string_view kept = name;
     while (!kept.empty() && (kept.back() == ' ' || kept.back() == '.'))
         kept.remove_suffix(1);
-    if (equalsIgnoringCase(kept, kPackageFileName))
+    if (equalsIgnoringAsciiCase(kept, kPackageFileName))
         return "Dateiname " + inQuotes(name) + " ist der Name der Paketdatei";
     // Windows PowerShell reads the path a part is stored under as a wildcard pattern.
     std::size_t bracket = name.find_first_of("[]");
@@ -194,7 +184,7 @@ bool parsePartSize(std::string_view text, std::uint64_t& size)
         default: return false;
         }
         suffix.remove_prefix(1);
-        if (!suffix.empty() && !equalsIgnoringCase(suffix, "iB") && !equalsIgnoringCase(suffix, "B"))
+        if (!suffix.empty() && !equalsIgnoringAsciiCase(suffix, "iB") && !equalsIgnoringAsciiCase(suffix, "B"))
             return false;
     }
     if (value == 0 || value > (kMaxPartSize >> shift))

@@ -1,7 +1,11 @@
 #include "uninstall/core.h"
 
+#include "package/case.h"
+#include "package/path_list.h"
+#include "package/paths.h"
+#include "package/utf8.h"
+
 #include <algorithm>
-#include <cwctype>
 #include <set>
 
 namespace {
@@ -29,82 +33,39 @@ std::vector<std::wstring_view> segments(std::wstring_view path)
     return parts;
 }
 
-bool isDeviceName(std::wstring_view segment)
+// The reason, in the words of the closing message, why a recorded path is not touched.
+std::wstring pathProblemText(const PathCheck& check)
 {
-    // Windows maps these names to devices in any folder and with any extension.
-    std::wstring stem = foldCase(segment.substr(0, segment.find(L'.')));
-    while (!stem.empty() && stem.back() == L' ')
-        stem.pop_back();
-    static const std::set<std::wstring> devices = {L"con", L"prn", L"aux", L"nul", L"conin$", L"conout$"};
-    if (devices.count(stem))
-        return true;
-    return stem.size() == 4 && (stem.compare(0, 3, L"com") == 0 || stem.compare(0, 3, L"lpt") == 0) &&
-           stem[3] >= L'1' && stem[3] <= L'9';
-}
-
-void appendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
+    switch (check.fault) {
+    case PathFault::none:
+        return {};
+    case PathFault::empty:
+        return L"ist leer";
+    case PathFault::climbsOut:
+        return L"f\u00fchrt aus dem Installationsordner hinaus";
+    case PathFault::segment:
+        break;
+    default:
+        return L"ist kein Pfad im Installationsordner";
+    }
+    switch (check.name.fault) {
+    case NameFault::character:
+        return L"enth\u00e4lt ein Zeichen, das Windows in Dateinamen nicht zul\u00e4sst";
+    case NameFault::trailingDotOrBlank:
+        return L"endet auf einen Punkt oder ein Leerzeichen";
+    case NameFault::device:
+        return L"ist ein Ger\u00e4tename";
+    default:
+        return L"ist kein gew\u00f6hnlicher Pfad";
     }
 }
 
-// Strict UTF-8 to UTF-16 units (what the Windows side stores in a wchar_t string); false on any
-// malformed, overlong or surrogate sequence.
-bool decodeUtf8Strict(std::string_view bytes, std::wstring& out)
+// A path of the record, "/"-separated as the rules take it.
+std::string listPath(std::wstring_view path)
 {
-    out.clear();
-    for (std::size_t i = 0; i < bytes.size();) {
-        auto b = static_cast<unsigned char>(bytes[i]);
-        char32_t c = 0;
-        std::size_t length = 0;
-        if (b < 0x80) {
-            c = b;
-            length = 1;
-        } else if (b >= 0xC2 && b <= 0xDF) {
-            c = b & 0x1F;
-            length = 2;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            c = b & 0x0F;
-            length = 3;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            c = b & 0x07;
-            length = 4;
-        } else {
-            return false;
-        }
-        if (i + length > bytes.size())
-            return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            auto t = static_cast<unsigned char>(bytes[i + k]);
-            if ((t & 0xC0) != 0x80)
-                return false;
-            c = (c << 6) | (t & 0x3F);
-        }
-        if ((length == 3 && c < 0x800) || (length == 4 && (c < 0x10000 || c > 0x10FFFF)) ||
-            (c >= 0xD800 && c <= 0xDFFF))
-            return false;
-        if (c >= 0x10000) {
-            out += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
-            out += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<wchar_t>(c);
-        }
-        i += length;
-    }
-    return true;
+    std::string out = encodeUtf8(path);
+    std::replace(out.begin(), out.end(), '\\', '/');
+    return out;
 }
 
 std::wstring normalizedSeparators(std::wstring_view path)
@@ -185,15 +146,16 @@ std::wstring finishArguments(std::uint64_t waitHandle, std::wstring_view install
     return L"/abschluss " + std::to_wstring(waitHandle) + L" \"" + folder + L"\"";
 }
 
+std::wstring wideName(std::string_view name)
+{
+    return std::wstring(name.begin(), name.end());
+}
+
 std::wstring foldCase(std::wstring_view text)
 {
     std::wstring out(text);
-    for (wchar_t& c : out) {
-        if (c >= L'A' && c <= L'Z')
-            c = static_cast<wchar_t>(c - L'A' + L'a');
-        else if (c >= 0xC0 && c <= 0xDE && c != 0xD7)
-            c = static_cast<wchar_t>(c + 0x20);
-    }
+    for (wchar_t& c : out)
+        c = static_cast<wchar_t>(windowsUpperCase(static_cast<char32_t>(c)));
     return out;
 }
 
@@ -219,31 +181,14 @@ std::wstring joinPath(std::wstring_view folder, std::wstring_view relative)
 std::wstring installFolderProblem(std::wstring_view folder)
 {
     std::wstring_view name = folder.substr(folder.find_last_of(L"\\/") + 1);
-    if (!sameName(name, kInstallFolderName))
+    if (!sameName(name, wideName(kInstallFolderName)))
         return text::wrongFolder(folder);
     return {};
 }
 
 std::wstring recordedPathProblem(std::wstring_view relative)
 {
-    if (relative.empty())
-        return L"ist leer";
-    if (isSeparator(relative.front()) || (relative.size() >= 2 && relative[1] == L':'))
-        return L"ist kein Pfad im Installationsordner";
-    for (std::wstring_view segment : segments(relative)) {
-        if (segment == L"..")
-            return L"f\u00fchrt aus dem Installationsordner hinaus";
-        if (segment.empty() || segment == L".")
-            return L"ist kein gew\u00f6hnlicher Pfad";
-        for (wchar_t c : segment)
-            if (c < 0x20 || std::wstring_view(L"<>:\"|?*").find(c) != std::wstring_view::npos)
-                return L"enth\u00e4lt ein Zeichen, das Windows in Dateinamen nicht zul\u00e4sst";
-        if (segment.back() == L'.' || segment.back() == L' ')
-            return L"endet auf einen Punkt oder ein Leerzeichen";
-        if (isDeviceName(segment))
-            return L"ist ein Ger\u00e4tename";
-    }
-    return {};
+    return pathProblemText(checkPayloadPath(listPath(relative)));
 }
 
 bool isInsideFolder(std::wstring_view path, std::wstring_view folder)
@@ -264,27 +209,14 @@ bool isInsideFolder(std::wstring_view path, std::wstring_view folder)
 bool parseRecord(std::string_view bytes, std::vector<RecordEntry>& entries)
 {
     entries.clear();
-    if (bytes.substr(0, 3) == "\xEF\xBB\xBF")
-        bytes.remove_prefix(3);
-    if (bytes.find('\0') != std::string_view::npos)
+    std::vector<std::string> lines;
+    if (!parsePathList(bytes, lines))
         return false;
-    std::wstring text;
-    if (!decodeUtf8Strict(bytes, text))
-        return false;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find(L'\n', start);
-        if (end == std::wstring::npos)
-            end = text.size();
-        std::wstring line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == L'\r')
-            line.pop_back();
-        start = end + 1;
-        if (line.empty())
-            continue;
+    for (const std::string& line : lines) {
         RecordEntry entry;
-        entry.path = normalizedSeparators(line);
-        entry.problem = recordedPathProblem(line);
+        decodeUtf8(line, entry.path);
+        entry.path = normalizedSeparators(entry.path);
+        entry.problem = pathProblemText(checkPayloadPath(line));
         entries.push_back(std::move(entry));
     }
     return true;
@@ -299,8 +231,8 @@ std::vector<std::wstring> mergeRecords(const std::vector<RecordEntry>& kept, con
         if (known.insert(foldCase(path)).second)
             merged.push_back(path);
     };
-    add(std::wstring(kLauncherName));
-    add(std::wstring(kUninstallerName));
+    add(wideName(kLauncherName));
+    add(wideName(kUninstallerName));
     for (const auto* list : {&kept, &delivered}) {
         for (const RecordEntry& entry : *list) {
             if (entry.problem.empty())
@@ -314,22 +246,10 @@ std::vector<std::wstring> mergeRecords(const std::vector<RecordEntry>& kept, con
 
 std::string recordText(const std::vector<std::wstring>& paths)
 {
-    std::string out;
-    for (const std::wstring& path : paths) {
-        for (std::size_t i = 0; i < path.size(); ++i) {
-            char32_t c = static_cast<char32_t>(path[i]) & 0xFFFF;
-            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < path.size()) {
-                char32_t low = static_cast<char32_t>(path[i + 1]) & 0xFFFF;
-                if (low >= 0xDC00 && low <= 0xDFFF) {
-                    c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
-                    ++i;
-                }
-            }
-            appendUtf8(out, c);
-        }
-        out += '\n';
-    }
-    return out;
+    std::vector<std::string> lines;
+    for (const std::wstring& path : paths)
+        lines.push_back(encodeUtf8(path));
+    return pathListText(lines);
 }
 
 RemovalPlan planRemoval(const std::vector<RecordEntry>& record)
@@ -341,7 +261,7 @@ RemovalPlan planRemoval(const std::vector<RecordEntry>& record)
             plan.refused.push_back(withReason(entry.path, entry.problem));
             continue;
         }
-        if (sameName(entry.path, kUninstallerName) || sameName(entry.path, kRecordName))
+        if (sameName(entry.path, wideName(kUninstallerName)) || sameName(entry.path, wideName(kRecordName)))
             continue;
         if (!knownFiles.insert(foldCase(entry.path)).second)
             continue;

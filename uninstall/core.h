@@ -8,16 +8,14 @@
 #include <string_view>
 #include <vector>
 
-// Names fixed by the installer and the package layout.
-inline constexpr std::wstring_view kInstallFolderName = L"ORVAN Launcher";
-inline constexpr std::wstring_view kLauncherName = L"ORVAN Launcher.exe";
-inline constexpr std::wstring_view kUninstallerName = L"ORVAN Deinstallieren.exe";
-inline constexpr std::wstring_view kShortcutName = L"ORVAN Launcher.lnk";
+// The names of an installation (the launcher, this program, the list a package carries beside it
+// and the record it keeps) are the package's, shared with the publisher.
+#include "package/names.h"
+
+// A name of package/names.h (all ASCII) as the Win32 calls take it.
+std::wstring wideName(std::string_view name);
+
 inline constexpr std::wstring_view kDisplayName = L"ORVAN Launcher";
-// The list a package carries beside the uninstaller (written by orvan-publish), and the record
-// of every version's files that registration keeps in the install folder.
-inline constexpr std::wstring_view kPackageListName = L"ORVAN Deinstallieren.dateien";
-inline constexpr std::wstring_view kRecordName = L"ORVAN Deinstallieren.bestand";
 inline constexpr std::wstring_view kUninstallKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\ORVAN Launcher";
 // The switch that skips every dialog, in QuietUninstallString.
 inline constexpr std::wstring_view kSilentSwitch = L"/still";
@@ -58,8 +56,8 @@ std::wstring finishArguments(std::uint64_t waitHandle, std::wstring_view install
 
 // ---- Paths ----
 
-// Windows compares file names without regard to case; folding ASCII and Latin-1 covers every
-// name the packages use.
+// A name as Windows compares it: package/case.h, unit by unit. Two names with the same fold are
+// one file.
 std::wstring foldCase(std::wstring_view text);
 bool sameName(std::wstring_view a, std::wstring_view b);
 
@@ -72,9 +70,8 @@ std::wstring joinPath(std::wstring_view folder, std::wstring_view relative);
 std::wstring installFolderProblem(std::wstring_view folder);
 
 // Empty when a recorded path names a file below the install folder; otherwise a German
-// reason. Refused: absolute paths, drive letters, "..", ".", empty segments, characters
-// Windows forbids, device names, and segments ending in a dot or blank (Windows would drop it
-// and reach another file).
+// reason. "/" and "\" both separate; the rules are package/paths.h's (lengths aside: a file that
+// is there is removed however long its path).
 std::wstring recordedPathProblem(std::wstring_view relative);
 
 // True when path lies strictly inside folder (both absolute, backslash-separated), compared
@@ -88,9 +85,9 @@ struct RecordEntry {
     std::wstring problem; // empty for a usable path
 };
 
-// Reads a list or record: UTF-8 (a byte order mark is allowed), one relative path per line,
-// "/" or "\" between segments, LF or CR LF, blank lines ignored. False when the text is no
-// valid UTF-8 or holds a NUL: such a record cannot be trusted at all.
+// Reads a list or record in the text of package/path_list.h; each path with "\" between its
+// segments. False when the text is no valid UTF-8 or holds a NUL: such a record cannot be
+// trusted at all.
 bool parseRecord(std::string_view bytes, std::vector<RecordEntry>& entries);
 
 // The union of the record kept on the machine and a package's list, each usable path once
@@ -99,7 +96,7 @@ bool parseRecord(std::string_view bytes, std::vector<RecordEntry>& entries);
 std::vector<std::wstring> mergeRecords(const std::vector<RecordEntry>& kept, const std::vector<RecordEntry>& delivered,
                                        std::vector<std::wstring>& refused);
 
-// The record's bytes: UTF-8, one path a line, LF after each.
+// The record's bytes (package/path_list.h): one path a line, as given.
 std::string recordText(const std::vector<std::wstring>& paths);
 
 // ---- The removal ----

@@ -22,18 +22,18 @@ bool setNumber(HKEY key, const wchar_t* name, DWORD value)
 // record rewritten without it would forget files that are on the machine.
 bool mergeRecord()
 {
-    std::wstring recordPath = joinPath(uninstallRun.installFolder, kRecordName);
+    std::wstring recordPath = joinPath(uninstallRun.installFolder, wideName(kRecordName));
     std::string bytes;
     std::vector<RecordEntry> kept, delivered;
     ReadOutcome outcome = readWholeFile(recordPath, bytes);
     if (outcome == ReadOutcome::failed || (outcome == ReadOutcome::ok && !parseRecord(bytes, kept)))
         return false;
-    outcome = readWholeFile(joinPath(uninstallRun.installFolder, kPackageListName), bytes);
+    outcome = readWholeFile(joinPath(uninstallRun.installFolder, wideName(kFileListName)), bytes);
     if (outcome == ReadOutcome::failed || (outcome == ReadOutcome::ok && !parseRecord(bytes, delivered)))
         return false;
     // The list came with the package, whether or not it names itself.
     if (outcome == ReadOutcome::ok)
-        delivered.push_back({std::wstring(kPackageListName), {}});
+        delivered.push_back({wideName(kFileListName), {}});
     std::vector<std::wstring> refused; // never written, so never deleted; nothing else to do with them
     return replaceFile(recordPath, recordText(mergeRecords(kept, delivered, refused)));
 }
@@ -50,7 +50,7 @@ int registerApp()
     // Everything the entry says is worked out before the first value is written.
     SYSTEMTIME today;
     GetLocalTime(&today);
-    std::wstring launcher = joinPath(uninstallRun.installFolder, kLauncherName);
+    std::wstring launcher = joinPath(uninstallRun.installFolder, wideName(kLauncherName));
     const std::wstring texts[][2] = {
         {L"DisplayVersion", uninstallRun.call.version},
         {L"Publisher", L"" ORVAN_PUBLISHER},

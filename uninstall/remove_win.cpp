@@ -34,7 +34,7 @@ std::wstring desktopShortcut()
     wchar_t desktop[MAX_PATH];
     if (FAILED(SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, desktop)))
         return {};
-    return joinPath(desktop, kShortcutName);
+    return joinPath(desktop, wideName(kShortcutName));
 }
 
 // The shortcut's target as the shell's ShellLink object reads it; empty when it cannot be loaded.
@@ -114,7 +114,7 @@ bool folderKeepsOthers()
     bool others = false;
     do {
         std::wstring name = found.cFileName;
-        if (name != L"." && name != L".." && !sameName(name, kUninstallerName) && !sameName(name, kRecordName))
+        if (name != L"." && name != L".." && !sameName(name, wideName(kUninstallerName)) && !sameName(name, wideName(kRecordName)))
             others = true;
     } while (!others && FindNextFileW(search, &found));
     FindClose(search);
@@ -188,7 +188,7 @@ int removeInstallation()
         showMessage(problem, MB_ICONERROR);
         return kExitBadCall;
     }
-    std::wstring recordPath = joinPath(uninstallRun.installFolder, kRecordName);
+    std::wstring recordPath = joinPath(uninstallRun.installFolder, wideName(kRecordName));
     std::string bytes;
     std::vector<RecordEntry> record;
     ReadOutcome outcome = readWholeFile(recordPath, bytes);
@@ -199,7 +199,7 @@ int removeInstallation()
     // Never registered (a package without the list and a failed registration): what every
     // installation has.
     if (outcome == ReadOutcome::missing)
-        record = {{std::wstring(kLauncherName), {}}, {std::wstring(kUninstallerName), {}}};
+        record = {{wideName(kLauncherName), {}}, {wideName(kUninstallerName), {}}};
 
     // Only a plain yes removes anything; a dialog that could not be shown is no yes.
     int answer = showMessage(text::confirm(uninstallRun.installFolder), MB_YESNO | MB_ICONQUESTION);
@@ -243,7 +243,7 @@ int removeInstallation()
 
     bool kept = folderKeepsOthers();
     if (!startFinishingCopy()) {
-        failed.push_back(L"\"" + std::wstring(kUninstallerName) + L"\"");
+        failed.push_back(L"\"" + wideName(kUninstallerName) + L"\"");
         kept = true;
     }
     showMessage(text::done(uninstallRun.installFolder, kept, plan.refused, failed), MB_ICONINFORMATION);
@@ -258,11 +258,11 @@ int finishRemoval()
     CloseHandle(original);
     const std::wstring& folder = uninstallRun.installFolder;
     if (installFolderProblem(folder).empty() && !isReparsePoint(attributesOf(folder))) {
-        std::wstring program = joinPath(folder, kUninstallerName);
+        std::wstring program = joinPath(folder, wideName(kUninstallerName));
         // The image of a process that has just ended may stay mapped for a moment.
         for (int attempt = 0; attempt < 100 && !deleteFile(program) && attributesOf(program) != INVALID_FILE_ATTRIBUTES; ++attempt)
             Sleep(50);
-        deleteFile(joinPath(folder, kRecordName));
+        deleteFile(joinPath(folder, wideName(kRecordName)));
         RemoveDirectoryW(folder.c_str());
     }
     // This copy cannot delete its own image while it runs; the system removes it with the next

@@ -243,7 +243,6 @@ TEST_F(BuildFixture, RefusesNamesWindowsCannotHold)
     };
     for (const Case& c : {Case{{"a:b.txt"}, "\"a:b.txt\""}, Case{{"sub/CON.txt"}, "Geraetename"},
                           Case{{"notiz."}, "Punkt"}, Case{{"x\\y"}, "Backslash"},
-                          Case{{"Hilfe.txt", "hilfe.TXT"}, "dieselbe Datei"},
                           Case{{"\xC3\x84rger.dll", "\xC3\xA4rger.dll"}, "dieselbe Datei"},
                           Case{{"tief/sehr/langer/Name/xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"
                                 "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"},

@@ -71,18 +71,17 @@ TEST_F(FileListFixture, TheOptionReplacesThePayloadsUninstallerAndAPayloadWithou
 
 TEST_F(FileListFixture, BuildRefusesAPayloadHoldingTheListsNameAndAMissingProgram)
 {
-    // The list, in another letter case too, and the record kept on the machine.
-    for (const char* name : {"ORVAN Deinstallieren.dateien", "orvan deinstallieren.DATEIEN", "ORVAN Deinstallieren.bestand"}) {
-        makePayload(payload, true);
-        writeFile(payload / name, "../../boot.ini\n");
-        Outcome run = runPublish({"build", payload.string(), "--version", "1.0", "--out", tree.string()});
-        EXPECT_EQ(run.status, 1) << name;
-        EXPECT_NE(run.err.find("vorbehalten"), std::string::npos) << run.err;
-        EXPECT_FALSE(fs::exists(tree));
-        fs::remove(payload / name);
-    }
+    // Which names are reserved is tests/package's; here, that build refuses one and says so.
+    const char* name = "orvan deinstallieren.DATEIEN";
+    makePayload(payload, true);
+    writeFile(payload / name, "../../boot.ini\n");
+    Outcome run = runPublish({"build", payload.string(), "--version", "1.0", "--out", tree.string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Die Datei \"orvan deinstallieren.DATEIEN\" im Nutzlastordner: der Name ist dem "
+                           "Deinstallationsprogramm vorbehalten"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(tree));
+    fs::remove(payload / name);
 
-    Outcome run;
     run = runPublish({"build", payload.string(), "--version", "1.0", "--out", tree.string(), "--uninstaller",
                       (dir.path / "fehlt.exe").string()});
     EXPECT_EQ(run.status, 1);
@@ -101,7 +100,6 @@ TEST_F(FileListFixture, VerifyComparesTheListWithThePackage)
     const std::string launcher = "Inhalt/ORVAN Launcher.exe";
     const std::string uninstaller = "Inhalt/ORVAN Deinstallieren.exe";
     for (const Case& c : {Case{"ORVAN Deinstallieren.dateien\nORVAN Deinstallieren.exe\nORVAN Launcher.exe\na/b.txt\n", ""},
-                          Case{"ORVAN Deinstallieren.dateien\r\nORVAN Deinstallieren.exe\r\nORVAN Launcher.exe\r\na\\b.txt", ""},
                           Case{"ORVAN Deinstallieren.dateien\nORVAN Deinstallieren.exe\nORVAN Launcher.exe\n",
                                "nennt \"a/b.txt\" nicht"},
                           Case{"ORVAN Deinstallieren.dateien\nORVAN Deinstallieren.exe\nORVAN Launcher.exe\na/b.txt\n../x\n",

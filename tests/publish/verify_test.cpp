@@ -284,8 +284,8 @@ TEST_F(VerifyFixture, PayloadPathsLeavingTheInstallFolder)
         const char* name;
         const char* fragment;
     };
-    for (const Case& c : {Case{"Inhalt/../evil.txt", "\"..\""}, Case{"Inhalt/sub/../../evil.txt", "\"..\""},
-                          Case{"Inhalt/sub/.. /evil.txt", "\"..\""}, Case{"Inhalt//etc/evil", "absolut"},
+    // One path for each reason (the rules' cases are tests/package's).
+    for (const Case& c : {Case{"Inhalt/sub/../../evil.txt", "\"..\""}, Case{"Inhalt//etc/evil", "absolut"},
                           Case{"Inhalt/C:/evil.txt", "Laufwerk"}, Case{"Inhalt/a\\..\\..\\evil.txt", "Backslash"},
                           Case{"Inhalt/nul.txt", "Geraetename"}, Case{"Inhalt/sub/a:stream", "':'"}}) {
         publishPythonZip({{kLauncherEntry, "MZ"}, {c.name, "boese"}});

@@ -410,6 +410,152 @@ bool isEmptyFolder(const fs::path& path)
     return fs::is_directory(path, ec) && fs::is_empty(path, ec) && !ec;
 }
 
+using SigningKey = std::unique_ptr<ManifestKey, void (*)(ManifestKey*)>;
+
+// What the parts of the package came to.
+struct Package {
+    std::vector<PartRecord> parts;
+    std::string digest;
+    std::uint64_t size = 0;
+};
+
+// The payload a folder, the version fit for a folder name, the target new or empty.
+bool checkBuildOptions(const BuildOptions& options, fs::path& payload, fs::path& out, std::string& error)
+{
+    std::error_code ec;
+    payload = fs::absolute(options.payloadDir, ec);
+    out = fs::absolute(options.outDir, ec).lexically_normal();
+    if (out.has_filename() == false)
+        out = out.parent_path();
+    if (!fs::is_directory(payload, ec)) {
+        error = "Der Nutzlastordner " + inQuotes(options.payloadDir) + " ist kein Ordner";
+        return false;
+    }
+    std::string problem = versionProblem(options.version);
+    if (!problem.empty()) {
+        error = "Die Version " + inQuotes(options.version) + " " + problem;
+        return false;
+    }
+    if (fs::exists(fs::symlink_status(out, ec)) && !isEmptyFolder(out)) {
+        error = "Der Zielordner " + inQuotes(options.outDir) + " ist nicht leer; orvan-publish schreibt nur in einen neuen oder leeren Ordner";
+        return false;
+    }
+    return true;
+}
+
+// The key is read before anything is packed: a release that cannot be signed is not worth packing.
+bool loadSigningKey(const BuildOptions& options, SigningKey& key, std::string& error)
+{
+    if (!options.signKeyFile.empty())
+        key.reset(loadManifestKey(options.signKeyFile, true, error));
+    return options.signKeyFile.empty() || key;
+}
+
+// Every file of the payload, the uninstaller of --uninstaller among them, each fit for Windows.
+bool gatherPayload(const BuildOptions& options, const fs::path& payload, const fs::path& out,
+                   std::vector<PayloadFile>& files, std::string& error, std::FILE* log)
+{
+    std::error_code ec;
+    fs::path realPayload = fs::canonical(payload, ec);
+    fs::path realOut = fs::weakly_canonical(out, ec);
+    std::string payloadText = realPayload.string() + "/";
+    if ((realOut.string() + "/").compare(0, payloadText.size(), payloadText) == 0) {
+        error = "Der Zielordner liegt im Nutzlastordner";
+        return false;
+    }
+    std::vector<std::string> problems;
+    collectPayload(realPayload, files, problems, log);
+    if (problems.empty())
+        addUninstaller(options.uninstallerFile, files, problems, log);
+    if (problems.empty())
+        checkPayload(files, problems);
+    if (!problems.empty())
+        error = joinLines(problems);
+    return problems.empty();
+}
+
+// Everything is made in a hidden sibling and renamed into place at the end, so a run that fails
+// or is stopped never leaves a tree that looks complete.
+bool makeWorkFolder(const fs::path& out, fs::path& work, std::string& error)
+{
+    std::error_code ec;
+    fs::create_directories(out.parent_path(), ec);
+    std::string pattern = (out.parent_path() / ("." + out.filename().string() + ".tmp-XXXXXX")).string();
+    std::vector<char> patternBuffer(pattern.begin(), pattern.end());
+    patternBuffer.push_back('\0');
+    if (!::mkdtemp(patternBuffer.data())) {
+        error = "Kann neben dem Zielordner keinen Arbeitsordner anlegen: " + std::string(std::strerror(errno));
+        return false;
+    }
+    work = patternBuffer.data();
+    return true;
+}
+
+fs::path gamesFolder(const fs::path& work)
+{
+    return work / "games";
+}
+
+// The list of files, the zip and its parts beside where the manifest goes.
+bool packPayload(const BuildOptions& options, const fs::path& work, std::vector<PayloadFile>& files, Package& package,
+                 std::string& error, std::FILE* log)
+{
+    std::error_code ec;
+    fs::path launcherFolder = gamesFolder(work) / fs::path(std::string(kManifestReference)).parent_path();
+    fs::create_directories(launcherFolder, ec);
+    if (ec) {
+        error = "Kann den Baum nicht anlegen: " + ec.message();
+        return false;
+    }
+    fs::path zipPath = work / "paket.zip";
+    if (!addFileList(files, work, error) || !writeZip(files, zipPath, options.progressThreshold, log, error) ||
+        !splitPackage(zipPath, launcherFolder, options, package.parts, package.digest, package.size, error))
+        return false;
+    fs::remove(zipPath, ec);
+    fs::remove(work / "dateiliste.txt", ec);
+    return true;
+}
+
+// The manifest naming the parts, the catalog naming the manifest, and the manifest's signature.
+bool writeDocuments(const BuildOptions& options, const ManifestKey* key, const fs::path& work, const Package& package,
+                    std::string& error)
+{
+    nlohmann::ordered_json manifest;
+    manifest["version"] = options.version;
+    manifest["paket"]["sha256"] = package.digest;
+    manifest["paket"]["teile"] = nlohmann::ordered_json::array();
+    for (const PartRecord& part : package.parts)
+        manifest["paket"]["teile"].push_back({{"url", part.name}, {"sha256", part.digest}});
+    if (key) {
+        manifest[std::string(kKeyMember)] = manifestKeyFingerprint(key);
+        manifest[std::string(kExpiryMember)] = formatExpiry(std::time(nullptr) + options.validDays * 86400LL);
+    }
+    nlohmann::ordered_json catalog;
+    catalog["launcher"]["update"] = std::string(kManifestReference);
+    // Pure ASCII documents: the platform's web call decodes a body without a charset as
+    // ISO-8859-1, which would spoil a version outside ASCII.
+    std::string manifestText = manifest.dump(2, ' ', true) + "\n";
+    fs::path games = gamesFolder(work);
+    fs::path manifestFile = games / std::string(kManifestReference);
+    if (!writeText(manifestFile, manifestText, error) ||
+        !writeText(games / std::string(kCatalogName), catalog.dump(2, ' ', true) + "\n", error))
+        return false;
+    std::string signature;
+    return !key || (signManifest(key, manifestText, signature, error) &&
+                    writeText(manifestFile.string() + std::string(kSignatureSuffix), signature, error));
+}
+
+bool moveIntoPlace(const fs::path& work, const fs::path& out, const BuildOptions& options, std::string& error)
+{
+    std::error_code ec;
+    fs::permissions(work, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                              fs::perms::others_read | fs::perms::others_exec, ec);
+    fs::rename(work, out, ec);
+    if (ec)
+        error = "Kann den Baum nicht nach " + inQuotes(options.outDir) + " legen: " + ec.message();
+    return !ec;
+}
+
 } // namespace
 
 std::string partFileNameFor(std::string_view version, std::size_t number, std::size_t count,
@@ -435,117 +581,21 @@ std::string partFileNameFor(std::string_view version, std::size_t number, std::s
 
 bool buildTree(const BuildOptions& options, BuildSummary& summary, std::string& error, std::FILE* log)
 {
-    std::error_code ec;
-    fs::path payload = fs::absolute(options.payloadDir, ec);
-    fs::path out = fs::absolute(options.outDir, ec).lexically_normal();
-    if (out.has_filename() == false)
-        out = out.parent_path();
-    if (!fs::is_directory(payload, ec)) {
-        error = "Der Nutzlastordner " + inQuotes(options.payloadDir) + " ist kein Ordner";
-        return false;
-    }
-    std::string problem = versionProblem(options.version);
-    if (!problem.empty()) {
-        error = "Die Version " + inQuotes(options.version) + " " + problem;
-        return false;
-    }
-    if (fs::exists(fs::symlink_status(out, ec)) && !isEmptyFolder(out)) {
-        error = "Der Zielordner " + inQuotes(options.outDir) + " ist nicht leer; orvan-publish schreibt nur in einen neuen oder leeren Ordner";
-        return false;
-    }
-    // The key is read first: a release that cannot be signed is not worth packing.
-    std::unique_ptr<ManifestKey, void (*)(ManifestKey*)> key(nullptr, freeManifestKey);
-    if (!options.signKeyFile.empty()) {
-        key.reset(loadManifestKey(options.signKeyFile, true, error));
-        if (!key)
-            return false;
-    }
-    fs::path realPayload = fs::canonical(payload, ec);
-    fs::path realOut = fs::weakly_canonical(out, ec);
-    std::string payloadText = realPayload.string() + "/";
-    if ((realOut.string() + "/").compare(0, payloadText.size(), payloadText) == 0) {
-        error = "Der Zielordner liegt im Nutzlastordner";
-        return false;
-    }
-
+    fs::path payload, out, work;
+    SigningKey key(nullptr, freeManifestKey);
     std::vector<PayloadFile> files;
-    std::vector<std::string> problems;
-    collectPayload(realPayload, files, problems, log);
-    if (problems.empty())
-        addUninstaller(options.uninstallerFile, files, problems, log);
-    if (problems.empty())
-        checkPayload(files, problems);
-    if (!problems.empty()) {
-        error = joinLines(problems);
+    if (!checkBuildOptions(options, payload, out, error) || !loadSigningKey(options, key, error) ||
+        !gatherPayload(options, payload, out, files, error, log) || !makeWorkFolder(out, work, error))
         return false;
-    }
-
-    // Everything is made in a hidden sibling and renamed into place at the end, so a run that
-    // fails or is stopped never leaves a tree that looks complete.
-    fs::create_directories(out.parent_path(), ec);
-    std::string pattern = (out.parent_path() / ("." + out.filename().string() + ".tmp-XXXXXX")).string();
-    std::vector<char> patternBuffer(pattern.begin(), pattern.end());
-    patternBuffer.push_back('\0');
-    if (!::mkdtemp(patternBuffer.data())) {
-        error = "Kann neben dem Zielordner keinen Arbeitsordner anlegen: " + std::string(std::strerror(errno));
-        return false;
-    }
-    fs::path work(patternBuffer.data());
-    fs::path games = work / "games";
-    fs::path launcherFolder = games / fs::path(std::string(kManifestReference)).parent_path();
-    fs::create_directories(launcherFolder, ec);
-
-    std::vector<PartRecord> parts;
-    std::string packageDigest;
-    std::uint64_t packageSize = 0;
-    fs::path zipPath = work / "paket.zip";
-    bool ok = !ec;
-    if (!ok)
-        error = "Kann den Baum nicht anlegen: " + ec.message();
-    ok = ok && addFileList(files, work, error);
-    ok = ok && writeZip(files, zipPath, options.progressThreshold, log, error);
-    ok = ok && splitPackage(zipPath, launcherFolder, options, parts, packageDigest, packageSize, error);
-    if (ok) {
-        fs::remove(zipPath, ec);
-        fs::remove(work / "dateiliste.txt", ec);
-        nlohmann::ordered_json manifest;
-        manifest["version"] = options.version;
-        manifest["paket"]["sha256"] = packageDigest;
-        manifest["paket"]["teile"] = nlohmann::ordered_json::array();
-        for (const PartRecord& part : parts)
-            manifest["paket"]["teile"].push_back({{"url", part.name}, {"sha256", part.digest}});
-        if (key) {
-            manifest[std::string(kKeyMember)] = manifestKeyFingerprint(key.get());
-            manifest[std::string(kExpiryMember)] = formatExpiry(std::time(nullptr) + options.validDays * 86400LL);
-        }
-        nlohmann::ordered_json catalog;
-        catalog["launcher"]["update"] = std::string(kManifestReference);
-        // Pure ASCII documents: the platform's web call decodes a body without a charset as
-        // ISO-8859-1, which would spoil a version outside ASCII.
-        std::string manifestText = manifest.dump(2, ' ', true) + "\n";
-        fs::path manifestFile = games / std::string(kManifestReference);
-        ok = writeText(manifestFile, manifestText, error) &&
-             writeText(games / std::string(kCatalogName), catalog.dump(2, ' ', true) + "\n", error);
-        std::string signature;
-        if (ok && key)
-            ok = signManifest(key.get(), manifestText, signature, error) &&
-                 writeText(manifestFile.string() + std::string(kSignatureSuffix), signature, error);
-    }
-    if (ok) {
-        fs::permissions(work, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                  fs::perms::others_read | fs::perms::others_exec, ec);
-        fs::rename(work, out, ec);
-        if (ec) {
-            error = "Kann den Baum nicht nach " + inQuotes(options.outDir) + " legen: " + ec.message();
-            ok = false;
-        }
-    }
-    if (!ok) {
+    Package package;
+    if (!packPayload(options, work, files, package, error, log) || !writeDocuments(options, key.get(), work, package, error) ||
+        !moveIntoPlace(work, out, options, error)) {
+        std::error_code ec;
         fs::remove_all(work, ec);
         return false;
     }
     summary.payloadFiles = files.size();
-    summary.packageSize = packageSize;
-    summary.partCount = parts.size();
+    summary.packageSize = package.size;
+    summary.partCount = package.parts.size();
     return true;
 }

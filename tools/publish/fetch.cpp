@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -141,4 +142,53 @@ bool readLocalFile(const std::string& path, std::string& body, std::string& erro
     if (!ok)
         error = "Lesefehler";
     return ok;
+}
+
+std::string documentCachingProblem(const std::string& cacheControl, const std::string& expires,
+                                   const std::string& date, std::time_t now)
+{
+    bool immutable = false;
+    bool revalidated = false;
+    long long maxAge = -1;
+    std::size_t start = 0;
+    while (start < cacheControl.size()) {
+        std::size_t comma = cacheControl.find(',', start);
+        if (comma == std::string::npos)
+            comma = cacheControl.size();
+        std::string directive = cacheControl.substr(start, comma - start);
+        start = comma + 1;
+        std::size_t equals = directive.find('=');
+        std::string name = directive.substr(0, equals);
+        std::string value = equals == std::string::npos ? "" : directive.substr(equals + 1);
+        name.erase(std::remove_if(name.begin(), name.end(), [](char c) { return c == ' ' || c == '\t'; }), name.end());
+        for (char& c : name)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        value.erase(std::remove_if(value.begin(), value.end(), [](char c) { return c == ' ' || c == '\t' || c == '"'; }),
+                    value.end());
+        if (name == "immutable")
+            immutable = true;
+        else if (name == "no-cache" || name == "no-store")
+            revalidated = true;
+        else if ((name == "max-age" || name == "s-maxage") && !value.empty() &&
+                 std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            maxAge = std::max(maxAge, value.size() > 12 ? 999999999999LL : std::atoll(value.c_str()));
+    }
+    std::string header = "\"Cache-Control: " + cacheControl + "\"";
+    if (immutable)
+        return header + " ausgeliefert: mit immutable fragen Caches nie nach, ob es sich geaendert hat";
+    if (revalidated)
+        return {};
+    if (maxAge > kMaxDocumentCacheSeconds)
+        return header + " ausgeliefert: Caches behalten es bis zu " + std::to_string(maxAge) + " Sekunden";
+    // Expires counts only where Cache-Control gives no age; one that cannot be read has expired.
+    if (maxAge >= 0 || expires.empty())
+        return {};
+    std::time_t until = curl_getdate(expires.c_str(), nullptr);
+    std::time_t sent = date.empty() ? -1 : curl_getdate(date.c_str(), nullptr);
+    if (sent == -1)
+        sent = now;
+    if (until == -1 || until - sent <= kMaxDocumentCacheSeconds)
+        return {};
+    return "\"Expires: " + expires + "\" ausgeliefert: Caches behalten es bis zu " +
+           std::to_string(static_cast<long long>(until - sent)) + " Sekunden";
 }

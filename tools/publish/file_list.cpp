@@ -20,19 +20,14 @@ std::string fileListText(std::vector<std::string> relativePaths)
     relativePaths.emplace_back(kFileListName);
     std::sort(relativePaths.begin(), relativePaths.end());
     relativePaths.erase(std::unique(relativePaths.begin(), relativePaths.end()), relativePaths.end());
-    std::string text;
-    for (const std::string& path : relativePaths)
-        text += path + "\n";
-    return text;
+    return pathListText(relativePaths);
 }
 
 std::string fileListReservedProblem(const std::vector<std::string>& relativePaths)
 {
-    // The uninstaller keeps its record beside the list; Windows takes either name in any case.
     for (const std::string& path : relativePaths)
-        for (std::string_view reserved : {kFileListName, kRecordFileName})
-            if (windowsFoldedName(path) == windowsFoldedName(reserved))
-                return "Die Datei " + inQuotes(path) +
+        if (isReservedPayloadPath(path))
+            return "Die Datei " + inQuotes(path) +
                        " im Nutzlastordner: der Name ist dem Deinstallationsprogramm vorbehalten (orvan-publish schreibt die "
                        "Liste der gelieferten Dateien selbst, den Bestand fuehrt das Programm auf dem Rechner)";
     return {};
@@ -50,24 +45,12 @@ void checkFileList(const std::string* listText, const std::vector<std::string>& 
     }
     if (!hasUninstaller)
         notes.push_back("Die Liste " + listLabel + " liegt ohne Deinstallationsprogramm im Paket und bleibt ungenutzt");
-    if (!isValidUtf8(*listText)) {
+    std::vector<std::string> lines;
+    if (!parsePathList(*listText, lines)) {
         problems.push_back("Die Liste " + listLabel + " ist kein gueltiges UTF-8; das Deinstallationsprogramm verweigert sie");
         return;
     }
-    std::set<std::string> listed;
-    std::size_t start = 0;
-    while (start < listText->size()) {
-        std::size_t end = listText->find('\n', start);
-        if (end == std::string::npos)
-            end = listText->size();
-        std::string line = listText->substr(start, end - start);
-        start = end + 1;
-        if (!line.empty() && line.back() == '\r')
-            line.pop_back();
-        std::replace(line.begin(), line.end(), '\\', '/');
-        if (!line.empty())
-            listed.insert(line);
-    }
+    std::set<std::string> listed(lines.begin(), lines.end());
     std::set<std::string> delivered(payloadPaths.begin(), payloadPaths.end());
     for (const std::string& path : delivered)
         if (!listed.count(path))

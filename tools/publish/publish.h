@@ -9,16 +9,17 @@
 #include <string_view>
 #include <vector>
 
+// The names of an installation, the rules of payload paths, strict UTF-8 and Windows' letter
+// case: shared with the uninstaller.
+#include "package/case.h"
+#include "package/names.h"
+#include "package/path_list.h"
+#include "package/paths.h"
+#include "package/utf8.h"
+
 // ---- Names and limits the installer fixes ----
 
 inline constexpr std::string_view kCatalogName = "katalog.json";
-inline constexpr std::string_view kPayloadPrefix = "Inhalt/";
-inline constexpr std::string_view kLauncherName = "ORVAN Launcher.exe";
-inline constexpr std::string_view kUninstallerName = "ORVAN Deinstallieren.exe";
-inline constexpr std::string_view kPackageFileName = "launcher.zip";
-// The install folder's name in the user's profile.
-inline constexpr std::string_view kInstallFolderName = "ORVAN Launcher";
-
 // Where build puts the manifest, relative to "games/"; the catalog names it by this reference.
 inline constexpr std::string_view kManifestReference = "launcher/update.json";
 // The manifest's signature lies at the manifest's own address with this appended.
@@ -33,42 +34,30 @@ inline constexpr std::uint64_t kDefaultPartSize = 8ull << 20;
 inline constexpr std::uint64_t kMaxPartSize = 1ull << 30;
 // Payloads at least this large get a progress line while they are packed.
 inline constexpr std::uint64_t kProgressThreshold = 64ull << 20;
+// In the package, the payload's files lie below this folder.
+inline constexpr std::string_view kPayloadPrefix = "Inhalt/";
 
 // ---- Rules shared by build and verify (rules.cpp) ----
 // Each *Problem function returns an empty text when the input is fine, otherwise one German
 // sentence fragment saying what is wrong.
 
-bool isValidUtf8(std::string_view text);
 bool isDigestText(std::string_view text);
 // One path component as Windows would have to create it.
 std::string windowsNameProblem(std::string_view name);
 // The manifest's version: it names a temporary folder that the installer later deletes.
 std::string versionProblem(std::string_view version);
-// The path of a payload file below the install folder, "/"-separated as in the zip.
+// The path of a payload file below the install folder, "/"-separated as in the zip: the rules
+// of package/paths.h, lengths included.
 std::string payloadPathProblem(std::string_view relative);
-// Without long path support, which a default Windows lacks, a file's path must stay below 260
-// UTF-16 characters and a folder's below 248. The install folder lies in the user's profile,
-// "C:\Users\" and the account name: payload paths must fit below a profile of this length.
-inline constexpr std::size_t kAssumedProfileLength = 60;
-inline constexpr std::size_t kMaxWindowsPath = 259;
-inline constexpr std::size_t kMaxWindowsFolderPath = 247;
-// The payload path as Windows compares names: NTFS folds letter case with one upper-case table
-// for the UTF-16 units of the Basic Multilingual Plane, "\xC3\xA4" and "\xC3\x84" included. Two
-// paths with the same fold are one file on Windows.
-std::string windowsFoldedName(std::string_view utf8);
 // The file name of a part's local copy: the text of its url after the last "/" or "\".
 std::string_view partFileName(std::string_view url);
+// The installer joins the parts into a file of this name beside them, so no part may take it.
+inline constexpr std::string_view kPackageFileName = "launcher.zip";
 std::string partFileNameProblem(std::string_view url);
 // "8M", "64K", "1G", "4096"; false for zero, junk, or more than kMaxPartSize.
 bool parsePartSize(std::string_view text, std::uint64_t& size);
 // "https://HOST[:PORT]/games/", the installer's own rule for its base URL.
 bool isInstallerBaseUrl(std::string_view url);
-// Catalog, manifest and signature must reach the installer fresh: caches may keep them this long.
-inline constexpr long long kMaxDocumentCacheSeconds = 300;
-// The caching a response's Cache-Control, Expires and Date headers allow (empty texts for
-// headers not sent), judged against kMaxDocumentCacheSeconds; now stands in for a missing Date.
-std::string documentCachingProblem(const std::string& cacheControl, const std::string& expires,
-                                   const std::string& date, std::time_t now);
 
 // ---- URI references (uri.cpp) ----
 
@@ -122,6 +111,13 @@ FetchResult fetchUrl(const std::string& url, const std::string& caFile, std::str
                      const std::string& toFile);
 // The bytes of a file on disk; false with the system's reason in error.
 bool readLocalFile(const std::string& path, std::string& body, std::string& error);
+// Catalog, manifest and signature must reach the installer fresh: caches may keep them this long.
+inline constexpr long long kMaxDocumentCacheSeconds = 300;
+// The caching a response's Cache-Control, Expires and Date headers allow (empty texts for
+// headers not sent), judged against kMaxDocumentCacheSeconds; now stands in for a missing Date.
+// Here, beside the fetching, since the dates are read as libcurl reads them.
+std::string documentCachingProblem(const std::string& cacheControl, const std::string& expires,
+                                   const std::string& date, std::time_t now);
 
 // ---- Manifest signatures through libcrypto (signature.cpp) ----
 // ECDSA on P-256 over SHA-256 of the manifest's exact bytes. The signature file holds r and s,
@@ -162,12 +158,9 @@ bool parseValidDays(std::string_view text, int& days);
 
 // ---- The list of delivered files beside the uninstaller (file_list.cpp) ----
 
-// In the package as "Inhalt/" followed by this name whenever it holds the uninstaller: UTF-8,
-// every payload path ("/"-separated, as in the zip) one a line, LF after each, the list itself
-// among them.
-inline constexpr std::string_view kFileListName = "ORVAN Deinstallieren.dateien";
-// The record the uninstaller keeps in the install folder of every package's list merged.
-inline constexpr std::string_view kRecordFileName = "ORVAN Deinstallieren.bestand";
+// In the package as "Inhalt/" followed by kFileListName whenever it holds the uninstaller: every
+// payload path ("/"-separated, as in the zip) in the text of package/path_list.h, sorted, the
+// list itself among them.
 
 // The list's text for these payload paths (the list's own name is added).
 std::string fileListText(std::vector<std::string> relativePaths);

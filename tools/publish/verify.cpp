@@ -426,6 +426,110 @@ bool joinParts(Verify& v, const std::vector<Part>& parts, const std::string& pac
     return true;
 }
 
+// What the entries of the package add up to.
+struct PackageScan {
+    bool launcher = false;
+    std::size_t outside = 0;
+    std::vector<std::string> payloadPaths;
+    std::string listText;
+    bool hasList = false;
+    std::map<std::string, std::string> lowerFiles; // folded as Windows compares -> as written
+    std::set<std::string> lowerFolders;
+};
+
+// The name of one entry as the installer reads it; false for an entry it does not install.
+bool checkEntryName(Verify& v, zip_t* archive, zip_uint64_t entry, PackageScan& scan, std::string& label, bool& isList)
+{
+    const char* rawName = zip_get_name(archive, entry, ZIP_FL_ENC_RAW);
+    if (!rawName)
+        return false;
+    std::string raw = rawName;
+    if (raw.compare(0, kPayloadPrefix.size(), kPayloadPrefix) != 0) {
+        ++scan.outside;
+        return false;
+    }
+    // The platform's entry Name is what follows the last separator; empty for folders.
+    if (raw.back() == '/' || raw.back() == '\\')
+        return false;
+    const char* strictName = zip_get_name(archive, entry, ZIP_FL_ENC_STRICT);
+    label = "Eintrag " + inQuotes(raw);
+    if (!isAscii(raw) && (!strictName || raw != strictName))
+        problem(v, label + ": Name ausserhalb ASCII ohne UTF-8-Kennzeichen; Windows liest ihn in der Codepage des Systems");
+    else if (!isValidUtf8(raw))
+        problem(v, label + ": Name ist kein gueltiges UTF-8");
+    std::string relative = raw.substr(kPayloadPrefix.size());
+    std::string why = payloadPathProblem(relative);
+    if (!why.empty())
+        problem(v, label + ": der Pfad " + why);
+    if (relative == kLauncherName)
+        scan.launcher = true;
+    if (relative == kUninstallerName)
+        v.report->hasUninstaller = true;
+    ++v.report->payloadFiles;
+    scan.payloadPaths.push_back(relative);
+    isList = relative == kFileListName;
+    scan.hasList = scan.hasList || isList;
+    std::string lower = windowsFoldedName(relative);
+    auto [known, added] = scan.lowerFiles.emplace(lower, relative);
+    if (!added)
+        problem(v, label + ": ist unter Windows dieselbe Datei wie " + inQuotes(std::string(kPayloadPrefix) + known->second) +
+                       "; eine ueberschreibt die andere");
+    for (std::size_t slash = lower.find('/'); slash != std::string::npos; slash = lower.find('/', slash + 1))
+        scan.lowerFolders.insert(lower.substr(0, slash));
+    return true;
+}
+
+// Whether Windows can unpack the entry: no encryption, a method it knows, bytes that read whole.
+void checkEntryData(Verify& v, zip_t* archive, zip_uint64_t entry, const std::string& label, bool isList,
+                    PackageScan& scan, std::vector<char>& buffer)
+{
+    zip_stat_t info;
+    zip_stat_init(&info);
+    if (zip_stat_index(archive, entry, 0, &info) == 0) {
+        if ((info.valid & ZIP_STAT_ENCRYPTION_METHOD) && info.encryption_method != ZIP_EM_NONE) {
+            problem(v, label + ": ist verschluesselt");
+            return;
+        }
+        if ((info.valid & ZIP_STAT_COMP_METHOD) && info.comp_method != ZIP_CM_STORE &&
+            info.comp_method != ZIP_CM_DEFLATE && info.comp_method != ZIP_CM_DEFLATE64) {
+            problem(v, label + ": Kompressionsverfahren " + std::to_string(info.comp_method) +
+                           " kann Windows nicht entpacken (nur Store und Deflate)");
+            return;
+        }
+    }
+    zip_file_t* file = zip_fopen_index(archive, entry, 0);
+    if (!file) {
+        // Deflate64 is read by Windows but not by libzip.
+        if (zip_error_code_zip(zip_get_error(archive)) != ZIP_ER_COMPNOTSUPP)
+            problem(v, label + ": nicht lesbar: " + zip_strerror(archive));
+        return;
+    }
+    zip_int64_t got;
+    while ((got = zip_fread(file, buffer.data(), buffer.size())) > 0)
+        if (isList)
+            scan.listText.append(buffer.data(), static_cast<std::size_t>(got));
+    if (got < 0)
+        problem(v, label + ": beschaedigt: " + zip_file_strerror(file));
+    zip_fclose(file);
+}
+
+// What only the entries together show: a name that is file and folder, the launcher missing, a
+// list that does not match.
+void checkPayloadWhole(Verify& v, const PackageScan& scan)
+{
+    for (const auto& [lower, name] : scan.lowerFiles)
+        if (scan.lowerFolders.count(lower))
+            problem(v, "Im Paket ist " + inQuotes(std::string(kPayloadPrefix) + name) +
+                           " unter Windows Datei und Ordner zugleich; das Entpacken scheitert");
+    if (!scan.launcher)
+        problem(v, "Im Paket fehlt " + inQuotes(std::string(kPayloadPrefix) + std::string(kLauncherName)));
+    checkFileList(scan.hasList ? &scan.listText : nullptr, scan.payloadPaths, v.report->hasUninstaller,
+                  v.report->problems, v.report->notes);
+    if (scan.outside > 0)
+        v.report->notes.push_back(std::to_string(scan.outside) + " Eintraege liegen nicht unter " +
+                                  inQuotes(kPayloadPrefix) + " und werden nicht installiert");
+}
+
 void checkPackage(Verify& v, const fs::path& package)
 {
     int code = 0;
@@ -437,95 +541,18 @@ void checkPackage(Verify& v, const fs::path& package)
         zip_error_fini(&error);
         return;
     }
-    bool launcher = false;
-    std::size_t outside = 0;
-    std::vector<std::string> payloadPaths;
-    std::string listText;
-    bool hasList = false;
-    std::map<std::string, std::string> lowerFiles; // folded as Windows compares -> as written
-    std::set<std::string> lowerFolders;
+    PackageScan scan;
     std::vector<char> buffer(1 << 16);
     zip_int64_t count = zip_get_num_entries(archive, 0);
     for (zip_int64_t index = 0; index < count; ++index) {
         auto entry = static_cast<zip_uint64_t>(index);
-        const char* rawName = zip_get_name(archive, entry, ZIP_FL_ENC_RAW);
-        if (!rawName)
-            continue;
-        std::string raw = rawName;
-        if (raw.compare(0, kPayloadPrefix.size(), kPayloadPrefix) != 0) {
-            ++outside;
-            continue;
-        }
-        // The platform's entry Name is what follows the last separator; empty for folders.
-        if (raw.back() == '/' || raw.back() == '\\')
-            continue;
-        const char* strictName = zip_get_name(archive, entry, ZIP_FL_ENC_STRICT);
-        std::string label = "Eintrag " + inQuotes(raw);
-        if (!isAscii(raw) && (!strictName || raw != strictName))
-            problem(v, label + ": Name ausserhalb ASCII ohne UTF-8-Kennzeichen; Windows liest ihn in der Codepage des Systems");
-        else if (!isValidUtf8(raw))
-            problem(v, label + ": Name ist kein gueltiges UTF-8");
-        std::string relative = raw.substr(kPayloadPrefix.size());
-        std::string why = payloadPathProblem(relative);
-        if (!why.empty())
-            problem(v, label + ": der Pfad " + why);
-        if (raw.substr(kPayloadPrefix.size()) == kLauncherName)
-            launcher = true;
-        if (raw.substr(kPayloadPrefix.size()) == kUninstallerName)
-            v.report->hasUninstaller = true;
-        ++v.report->payloadFiles;
-        payloadPaths.push_back(relative);
-        bool isList = relative == kFileListName;
-        hasList = hasList || isList;
-        std::string lower = windowsFoldedName(relative);
-        auto [known, added] = lowerFiles.emplace(lower, relative);
-        if (!added)
-            problem(v, label + ": ist unter Windows dieselbe Datei wie " + inQuotes(std::string(kPayloadPrefix) + known->second) +
-                           "; eine ueberschreibt die andere");
-        for (std::size_t slash = lower.find('/'); slash != std::string::npos; slash = lower.find('/', slash + 1))
-            lowerFolders.insert(lower.substr(0, slash));
-
-        zip_stat_t info;
-        zip_stat_init(&info);
-        if (zip_stat_index(archive, entry, 0, &info) == 0) {
-            if ((info.valid & ZIP_STAT_ENCRYPTION_METHOD) && info.encryption_method != ZIP_EM_NONE) {
-                problem(v, label + ": ist verschluesselt");
-                continue;
-            }
-            if ((info.valid & ZIP_STAT_COMP_METHOD) && info.comp_method != ZIP_CM_STORE &&
-                info.comp_method != ZIP_CM_DEFLATE && info.comp_method != ZIP_CM_DEFLATE64) {
-                problem(v, label + ": Kompressionsverfahren " + std::to_string(info.comp_method) +
-                               " kann Windows nicht entpacken (nur Store und Deflate)");
-                continue;
-            }
-        }
-        zip_file_t* file = zip_fopen_index(archive, entry, 0);
-        if (!file) {
-            // Deflate64 is read by Windows but not by libzip.
-            if (zip_error_code_zip(zip_get_error(archive)) != ZIP_ER_COMPNOTSUPP)
-                problem(v, label + ": nicht lesbar: " + zip_strerror(archive));
-            continue;
-        }
-        zip_int64_t got;
-        while ((got = zip_fread(file, buffer.data(), buffer.size())) > 0)
-            if (isList)
-                listText.append(buffer.data(), static_cast<std::size_t>(got));
-        if (got < 0)
-            problem(v, label + ": beschaedigt: " + zip_file_strerror(file));
-        zip_fclose(file);
+        std::string label;
+        bool isList = false;
+        if (checkEntryName(v, archive, entry, scan, label, isList))
+            checkEntryData(v, archive, entry, label, isList, scan, buffer);
     }
     zip_discard(archive);
-    for (const auto& [lower, name] : lowerFiles)
-        if (lowerFolders.count(lower))
-            problem(v, "Im Paket ist " + inQuotes(std::string(kPayloadPrefix) + name) +
-                           " unter Windows Datei und Ordner zugleich; das Entpacken scheitert");
-    if (!launcher)
-        problem(v, "Im Paket fehlt " + inQuotes(std::string(kPayloadPrefix) + std::string(kLauncherName)));
-    checkFileList(hasList ? &listText : nullptr, payloadPaths, v.report->hasUninstaller, v.report->problems,
-                  v.report->notes);
-    if (outside > 0)
-        v.report->notes.push_back(std::to_string(outside) + " Eintraege liegen nicht unter " +
-                                  inQuotes(kPayloadPrefix) + " und werden nicht installiert");
+    checkPayloadWhole(v, scan);
 }
 
 // Whether the signature lies beside the manifest, asked quietly: without --key its absence is

@@ -150,6 +150,12 @@ bool fitsWithoutLongPaths(const PathLengths& lengths)
 
 bool isReservedPayloadPath(std::string_view relative)
 {
-    std::string folded = windowsFoldedName(relative);
-    return folded == windowsFoldedName(kFileListName) || folded == windowsFoldedName(kRecordName);
+    // Also as a folder: a folder of either name in the install folder would take the place the
+    // uninstaller writes its record to or reads the list from, and fail every registration.
+    const std::string list = windowsFoldedName(kFileListName);
+    const std::string record = windowsFoldedName(kRecordName);
+    return anySegment(relative, [&](std::string_view segment) {
+        std::string folded = windowsFoldedName(segment);
+        return folded == list || folded == record;
+    });
 }

@@ -72,6 +72,7 @@ bool fitsWithoutLongPaths(const PathLengths& lengths);
 
 // ---- Names the programs keep for themselves ----
 
-// The list of delivered files and the uninstaller's record, in any letter case, directly in the
-// install folder: the publisher writes the one and the uninstaller keeps the other there.
+// The names of the list of delivered files and of the uninstaller's record, in any letter case,
+// as any segment of the path: the publisher writes the one and the uninstaller keeps the other
+// in the install folder, and no payload file or folder may stand in their way.
 bool isReservedPayloadPath(std::string_view relative);

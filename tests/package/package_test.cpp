@@ -230,14 +230,17 @@ TEST(PackagePaths, LengthsAsWindowsCountsThem)
     }
 }
 
-TEST(PackagePaths, TheListAndTheRecordAreReservedInTheInstallFolder)
+TEST(PackagePaths, TheListAndTheRecordAreReservedAsAnySegment)
 {
     const std::pair<std::string_view, bool> cases[] = {
         {kFileListName, true},
         {"orvan deinstallieren.DATEIEN", true},
         {kRecordName, true},
         {"ORVAN DEINSTALLIEREN.BESTAND", true},
-        {"sub/ORVAN Deinstallieren.bestand", false},
+        {"sub/ORVAN Deinstallieren.bestand", true},
+        {"ORVAN Deinstallieren.bestand/x.txt", true},
+        {"orvan deinstallieren.dateien/daten/x.txt", true},
+        {"daten/ORVAN Deinstallieren.dateien.txt", false},
         {kUninstallerName, false}, // the publisher replaces it, the package brings it
         {kLauncherName, false},
     };

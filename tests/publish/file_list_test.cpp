@@ -71,16 +71,19 @@ TEST_F(FileListFixture, TheOptionReplacesThePayloadsUninstallerAndAPayloadWithou
 
 TEST_F(FileListFixture, BuildRefusesAPayloadHoldingTheListsNameAndAMissingProgram)
 {
-    // Which names are reserved is tests/package's; here, that build refuses one and says so.
-    const char* name = "orvan deinstallieren.DATEIEN";
+    // Which names are reserved is tests/package's; here, that build refuses one, as a file or as
+    // a folder, and says so.
     makePayload(payload, true);
-    writeFile(payload / name, "../../boot.ini\n");
-    Outcome run = runPublish({"build", payload.string(), "--version", "1.0", "--out", tree.string()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("Die Datei \"orvan deinstallieren.DATEIEN\" im Nutzlastordner: der Name ist dem "
-                           "Deinstallationsprogramm vorbehalten"), std::string::npos) << run.err;
-    EXPECT_FALSE(fs::exists(tree));
-    fs::remove(payload / name);
+    Outcome run;
+    for (const char* name : {"orvan deinstallieren.DATEIEN", "ORVAN Deinstallieren.bestand/x.txt"}) {
+        writeFile(payload / name, "../../boot.ini\n");
+        run = runPublish({"build", payload.string(), "--version", "1.0", "--out", tree.string()});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(std::string("Die Datei \"") + name + "\" im Nutzlastordner: der Name ist dem "
+                               "Deinstallationsprogramm vorbehalten"), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(tree));
+        fs::remove_all(payload / fs::path(name).begin()->string());
+    }
 
     run = runPublish({"build", payload.string(), "--version", "1.0", "--out", tree.string(), "--uninstaller",
                       (dir.path / "fehlt.exe").string()});

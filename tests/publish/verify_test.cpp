@@ -292,6 +292,8 @@ TEST_F(VerifyFixture, PayloadPathsLeavingTheInstallFolder)
         expectProblem(std::string("Eintrag \"") + c.name + "\": der Pfad");
         expectProblem(c.fragment);
     }
+    publishPythonZip({{kLauncherEntry, "MZ"}, {"Inhalt/ORVAN Deinstallieren.bestand/x.txt", "x"}});
+    expectProblem("Eintrag \"Inhalt/ORVAN Deinstallieren.bestand/x.txt\": der Name ist dem Deinstallationsprogramm vorbehalten");
     publishPythonZip({{kLauncherEntry, "MZ"}, {"Inhalt/daten", "x"}, {"Inhalt/Daten/x.txt", "y"}});
     expectProblem("Datei und Ordner zugleich");
     // Windows folds letter case beyond ASCII as well.

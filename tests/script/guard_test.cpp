@@ -161,7 +161,10 @@ TEST_F(Guards, PackageWithoutLauncherMakesNoShortcutAndNoRegistration)
     EXPECT_EQ(joined(result.lines), joined(expected)) << result.raw;
     EXPECT_FALSE(fs::exists(machine.shortcut()));
     EXPECT_EQ(machine.uninstallerCalls(), "");
-    EXPECT_TRUE(fs::exists(machine.installDir() / "ORVAN Deinstallieren.exe"));
+    // Nothing moved: the installation stays as it was, and no work folder is left.
+    EXPECT_FALSE(fs::exists(machine.installDir() / "ORVAN Deinstallieren.exe"));
+    EXPECT_FALSE(fs::exists(machine.profile / "ORVAN.neu"));
+    EXPECT_FALSE(fs::exists(machine.profile / "ORVAN.alt"));
 }
 
 TEST_F(Guards, TimestampPast2038StillInstalls)

@@ -468,6 +468,9 @@ bool checkEntryName(Verify& v, zip_t* archive, zip_uint64_t entry, PackageScan& 
     ++v.report->payloadFiles;
     scan.payloadPaths.push_back(relative);
     isList = relative == kFileListName;
+    if (!isList && isReservedPayloadPath(relative))
+        problem(v, label + ": der Name ist dem Deinstallationsprogramm vorbehalten; mit ihm im Paket schlagen Registrierung "
+                           "und Entfernen fehl");
     scan.hasList = scan.hasList || isList;
     std::string lower = windowsFoldedName(relative);
     auto [known, added] = scan.lowerFiles.emplace(lower, relative);

@@ -12,7 +12,7 @@ namespace {
 // The button's hit rectangle scales with the picture: it is the rectangle the button is drawn in.
 bool onButton(POINT point)
 {
-    PixelRect button = scaledButtonRect(buttonRectInForce(installerState), windowDpi);
+    PixelRect button = scaledRect(buttonRectInForce(installerState), windowDpi);
     RECT rect = {button.left, button.top, button.right, button.bottom};
     return PtInRect(&rect, point) != FALSE;
 }

@@ -39,11 +39,6 @@ PixelRect scaledRect(const PixelRect& rect, int dpi)
     return {scaled(rect.left, dpi), scaled(rect.top, dpi), scaled(rect.right, dpi), scaled(rect.bottom, dpi)};
 }
 
-PixelRect scaledButtonRect(const ButtonRect& rect, int dpi)
-{
-    return scaledRect(rect, dpi);
-}
-
 std::int32_t scaledFontHeight(std::int32_t height, int dpi)
 {
     // Scaled as a size, so that -13 and 13 give the same number of pixels.

@@ -18,7 +18,6 @@ std::int32_t scaled(std::int64_t value, int dpi);
 std::int32_t unscaled(std::int64_t value, int dpi);
 
 PixelRect scaledRect(const PixelRect& rect, int dpi);
-PixelRect scaledButtonRect(const ButtonRect& rect, int dpi);
 // A font height as CreateFontW takes it (negative: character height), same sign after scaling.
 std::int32_t scaledFontHeight(std::int32_t height, int dpi);
 

@@ -99,7 +99,7 @@ TEST(Scale, FrameAt144Dpi)
         }
     }
     EXPECT_TRUE(title);
-    PixelRect button = scaledButtonRect(state.actionButtonRect, 144);
+    PixelRect button = scaledRect(state.actionButtonRect, 144);
     EXPECT_EQ(button.left, 615);
     EXPECT_EQ(button.top, 597);
     EXPECT_EQ(button.right, 915);

@@ -90,7 +90,8 @@ bool parseCommandLine(const std::vector<std::wstring>& args, Call& call, std::ws
         const std::wstring& arg = args[i];
         if (i == 0 && isSwitch(arg, L"/abschluss")) {
             // Only the original writes this line, always whole.
-            if (args.size() != 3 || args[1].empty() || args[2].empty() ||
+            bool report = args.size() == 4 && isSwitch(args[3], L"/melden");
+            if ((args.size() != 3 && !report) || args[1].empty() || args[2].empty() ||
                 args[1].find_first_not_of(L"0123456789") != std::wstring::npos || args[1].size() > 19) {
                 problem = L"\"/abschluss\" braucht die Kennung des Prozesses und den Installationsordner.";
                 return false;
@@ -99,6 +100,7 @@ bool parseCommandLine(const std::vector<std::wstring>& args, Call& call, std::ws
             call.silent = true;
             call.waitHandle = std::stoull(args[1]);
             call.installFolder = args[2];
+            call.report = report;
             return true;
         }
         bool* seen = nullptr;
@@ -136,14 +138,14 @@ bool parseCommandLine(const std::vector<std::wstring>& args, Call& call, std::ws
     return true;
 }
 
-std::wstring finishArguments(std::uint64_t waitHandle, std::wstring_view installFolder)
+std::wstring finishArguments(std::uint64_t waitHandle, std::wstring_view installFolder, bool report)
 {
     // A folder path never holds a quotation mark; one ending in a backslash would escape the
     // closing quote for the C runtime's rules, so it never ends in one here.
     std::wstring folder(installFolder);
     while (folder.size() > 3 && folder.back() == L'\\')
         folder.pop_back();
-    return L"/abschluss " + std::to_wstring(waitHandle) + L" \"" + folder + L"\"";
+    return L"/abschluss " + std::to_wstring(waitHandle) + L" \"" + folder + L"\"" + (report ? L" /melden" : L"");
 }
 
 std::wstring wideName(std::string_view name)
@@ -256,7 +258,12 @@ RemovalPlan planRemoval(const std::vector<RecordEntry>& record)
 {
     RemovalPlan plan;
     std::set<std::wstring> knownFiles, knownFolders;
-    for (const RecordEntry& entry : record) {
+    // A record cut short or emptied still stands for an installation: its launcher is checked
+    // for use and removed like any recorded file.
+    std::vector<RecordEntry> entries = {{wideName(kLauncherName), {}}};
+    entries.insert(entries.end(), record.begin(), record.end());
+    plan.finishing = {wideName(kUninstallerName), wideName(kRecordName)};
+    for (const RecordEntry& entry : entries) {
         if (!entry.problem.empty()) {
             plan.refused.push_back(withReason(entry.path, entry.problem));
             continue;
@@ -275,6 +282,14 @@ RemovalPlan planRemoval(const std::vector<RecordEntry>& record)
         return std::count(a.begin(), a.end(), L'\\') > std::count(b.begin(), b.end(), L'\\');
     });
     return plan;
+}
+
+bool LinkGuard::folderReachable(const std::wstring& folder)
+{
+    auto [at, inserted] = folderSafe.emplace(foldCase(folder), true);
+    if (inserted)
+        at->second = (folder.empty() || folderReachable(parentFolder(folder))) && !(isLink && isLink(folder));
+    return at->second;
 }
 
 std::wstring installDateText(int year, int month, int day)
@@ -299,17 +314,35 @@ namespace text {
 
 std::wstring confirm(std::wstring_view installFolder)
 {
-    return L"Soll der ORVAN Launcher vollst\u00e4ndig entfernt werden?\n\nEntfernt werden die installierten Dateien in \"" +
+    return L"Soll der ORVAN Launcher deinstalliert werden?\n\nEntfernt werden die Dateien, die mit ihm in \"" +
            std::wstring(installFolder) +
-           L"\", die Desktop-Verkn\u00fcpfung und der Eintrag in Einstellungen - Apps. Eigene Dateien im Ordner "
-           L"(Einstellungen, Downloads, Spielst\u00e4nde) bleiben erhalten.";
+           L"\" installiert wurden, die Verkn\u00fcpfung auf dem Desktop und sein Eintrag in den Windows-Einstellungen "
+           L"unter \"Apps\". Was erst danach im Ordner entstanden ist (Spielst\u00e4nde, Downloads, die Einstellungen "
+           L"des Launchers), bleibt erhalten.";
 }
 
 std::wstring inUse(std::wstring_view fileName)
 {
     return L"Die Datei \"" + std::wstring(fileName) +
-           L"\" im Installationsordner ist in Gebrauch. Bitte den ORVAN Launcher schlie\u00dfen und nochmal "
+           L"\" im Installationsordner ist in Gebrauch. Bitte den ORVAN Launcher schlie\u00dfen und es erneut "
            L"versuchen.\n\nEs wurde nichts entfernt.";
+}
+
+std::wstring noAccess(std::wstring_view fileName)
+{
+    return L"Die Datei \"" + std::wstring(fileName) +
+           L"\" im Installationsordner darf mit Ihrem Benutzerkonto nicht ge\u00e4ndert werden. Ohne dieses Recht "
+           L"l\u00e4sst sich der ORVAN Launcher nicht deinstallieren.\n\nEs wurde nichts entfernt.";
+}
+
+std::wstring folderIsLink(std::wstring_view installFolder, std::wstring_view target)
+{
+    std::wstring out = L"Der Installationsordner \"" + std::wstring(installFolder) +
+                       L"\" ist eine symbolische Verkn\u00fcpfung oder Verzeichnisverbindung";
+    out += target.empty() ? std::wstring(L" auf einen anderen Ordner.")
+                          : L" und verweist auf \"" + std::wstring(target) + L"\".";
+    return out + L" Damit dort keine fremden Dateien gel\u00f6scht werden, wurde nichts entfernt: Die Dateien bleiben, "
+                 L"ebenso der Eintrag in den Windows-Einstellungen unter \"Apps\".";
 }
 
 std::wstring badRecord(std::wstring_view recordPath)
@@ -331,26 +364,71 @@ std::wstring wrongFolder(std::wstring_view folder)
            std::wstring(folder) + L"\". Es wurde nichts ge\u00e4ndert.";
 }
 
+namespace {
+
+void appendList(std::wstring& out, std::wstring_view heading, const std::vector<std::wstring>& lines)
+{
+    if (lines.empty())
+        return;
+    out += L"\n\n" + std::wstring(heading);
+    std::size_t shown = std::min<std::size_t>(lines.size(), 10);
+    for (std::size_t i = 0; i < shown; ++i)
+        out += L"\n" + lines[i];
+    if (lines.size() > shown)
+        out += L"\nund " + std::to_wstring(lines.size() - shown) + L" weitere";
+}
+
+} // namespace
+
 std::wstring done(std::wstring_view installFolder, bool folderKept, const std::vector<std::wstring>& refused,
                   const std::vector<std::wstring>& failed)
 {
     std::wstring out = failed.empty() ? L"Der ORVAN Launcher wurde entfernt."
                                       : L"Der ORVAN Launcher wurde nicht vollst\u00e4ndig entfernt.";
+    // Only when nothing the record names stayed are the files left in the folder all foreign.
     if (folderKept)
         out += L"\n\nDer Ordner \"" + std::wstring(installFolder) + L"\" bleibt bestehen, weil noch Dateien darin liegen" +
-               (failed.empty() ? L": solche, die nicht mit dem Launcher installiert wurden." : L".");
-    auto list = [&out](std::wstring_view heading, const std::vector<std::wstring>& lines) {
-        if (lines.empty())
-            return;
-        out += L"\n\n" + std::wstring(heading);
-        std::size_t shown = std::min<std::size_t>(lines.size(), 10);
-        for (std::size_t i = 0; i < shown; ++i)
-            out += L"\n" + lines[i];
-        if (lines.size() > shown)
-            out += L"\nund " + std::to_wstring(lines.size() - shown) + L" weitere";
-    };
-    list(L"Nicht angefasst (ung\u00fcltige Eintr\u00e4ge in der Liste der installierten Dateien):", refused);
-    list(L"Konnten nicht entfernt werden:", failed);
+               (failed.empty() && refused.empty() ? L": solche, die nicht mit dem Launcher installiert wurden." : L".");
+    appendList(out, L"Nicht angefasst (ung\u00fcltige Eintr\u00e4ge in der Liste der installierten Dateien):", refused);
+    appendList(out, L"Nicht entfernt:", failed);
+    return out;
+}
+
+std::wstring behindLink(std::wstring_view relative)
+{
+    return withReason(relative, L"(liegt hinter einer symbolischen Verkn\u00fcpfung oder Verzeichnisverbindung)");
+}
+
+std::wstring notDeleted(std::wstring_view relative)
+{
+    return L"\"" + std::wstring(relative) + L"\"";
+}
+
+std::wstring notReadable(std::wstring_view relative)
+{
+    return withReason(relative, L"(kein Zugriff)");
+}
+
+std::wstring shortcutKept(std::wstring_view path)
+{
+    return L"die Verkn\u00fcpfung \"" + std::wstring(path) + L"\"";
+}
+
+std::wstring entryKept()
+{
+    return L"der Eintrag in den Windows-Einstellungen unter \"Apps\"";
+}
+
+std::wstring entryOfOtherFolder(std::wstring_view location)
+{
+    return entryKept() + L" (er geh\u00f6rt zur Installation in \"" + std::wstring(location) + L"\")";
+}
+
+std::wstring finishKept(std::wstring_view installFolder, const std::vector<std::wstring>& failed)
+{
+    std::wstring out = L"Der ORVAN Launcher wurde nicht vollst\u00e4ndig entfernt: Im Ordner \"" +
+                       std::wstring(installFolder) + L"\" ist noch etwas geblieben.";
+    appendList(out, L"Nicht entfernt:", failed);
     return out;
 }
 

@@ -4,6 +4,8 @@
 // be touched at all, what a removal deletes and in which order, and every text it shows.
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -34,6 +36,7 @@ struct Call {
     std::wstring version;
     std::uint64_t waitHandle = 0; // finish: the original's process handle, inherited
     std::wstring installFolder;   // finish: the folder the original worked on
+    bool report = false;          // finish: the original showed dialogs, so what stays is shown too
 };
 
 // Exit codes: what a caller of the silent uninstaller can tell apart.
@@ -44,15 +47,17 @@ enum ExitCode : int {
     kExitBadRecord = 3,   // the record of delivered files cannot be read; nothing changed
     kExitInUse = 4,       // a file to remove is in use; nothing changed
     kExitIncomplete = 5,  // removed, but some recorded paths were refused or could not go
-    kExitRegistry = 6,    // registration failed; no entry written
+    kExitRegistry = 6,    // registration failed; the entry is as it was before
+    kExitFolderIsLink = 7, // the install folder is a symbolic link or junction; nothing changed
 };
 
 // Arguments after the program name. False with a German reason for an unknown switch, a
 // switch given twice, "/version" without a value, or a combination that means nothing.
 bool parseCommandLine(const std::vector<std::wstring>& args, Call& call, std::wstring& problem);
 
-// The finishing copy's own command line (after its program name).
-std::wstring finishArguments(std::uint64_t waitHandle, std::wstring_view installFolder);
+// The finishing copy's own command line (after its program name); `report` when the original
+// was not silent.
+std::wstring finishArguments(std::uint64_t waitHandle, std::wstring_view installFolder, bool report = false);
 
 // ---- Paths ----
 
@@ -105,11 +110,24 @@ struct RemovalPlan {
     std::vector<std::wstring> files;    // relative; each removed by the original
     std::vector<std::wstring> folders;  // relative, deepest first; removed when empty
     std::vector<std::wstring> refused;  // recorded paths that are not touched, with the reason
+    std::vector<std::wstring> finishing; // the uninstaller, then the record: the finishing copy's
 };
 
 // From the merged record: every usable path but the uninstaller and the record themselves
-// (the finishing copy removes those), and every folder that holds one of them.
+// (the finishing copy removes those), and every folder that holds one of them. The launcher and
+// the uninstaller belong to every installation, whatever the record says.
 RemovalPlan planRemoval(const std::vector<RecordEntry>& record);
+
+// Whether a relative path can be reached from the install folder without passing a symbolic link
+// or junction. The install folder itself ("") is looked at like every folder below it, each
+// folder once. A file that is itself a link is removed as the link.
+struct LinkGuard {
+    std::function<bool(const std::wstring& folder)> isLink; // relative; "" is the install folder
+    std::map<std::wstring, bool> folderSafe;                 // by folded relative folder
+
+    bool folderReachable(const std::wstring& folder);
+    bool reachable(const std::wstring& relative) { return folderReachable(parentFolder(relative)); }
+};
 
 // ---- Registration values ----
 
@@ -125,11 +143,24 @@ namespace text {
 inline constexpr std::wstring_view kTitle = L"ORVAN Launcher deinstallieren";
 std::wstring confirm(std::wstring_view installFolder);
 std::wstring inUse(std::wstring_view fileName);
+// The user may not change the file (opening it for writing was denied, not blocked by a program).
+std::wstring noAccess(std::wstring_view fileName);
+// The install folder is a link; `target` is where it leads, empty when that cannot be read.
+std::wstring folderIsLink(std::wstring_view installFolder, std::wstring_view target);
 std::wstring badRecord(std::wstring_view recordPath);
 std::wstring badCall(std::wstring_view reason);
 std::wstring wrongFolder(std::wstring_view folder);
-// The closing message: the folder is named when anything stays in it; refused paths are listed
-// (at most ten, then how many more).
+// The closing message: the folder is named when anything stays in it; refused paths and what
+// stayed are listed (at most ten each, then how many more).
 std::wstring done(std::wstring_view installFolder, bool folderKept, const std::vector<std::wstring>& refused,
                   const std::vector<std::wstring>& failed);
+// The lines of `failed`: what stayed, and why.
+std::wstring behindLink(std::wstring_view relative);
+std::wstring notDeleted(std::wstring_view relative);
+std::wstring notReadable(std::wstring_view relative);
+std::wstring shortcutKept(std::wstring_view path);
+std::wstring entryKept();
+std::wstring entryOfOtherFolder(std::wstring_view location);
+// The finishing copy's message, when the uninstaller or the record stayed.
+std::wstring finishKept(std::wstring_view installFolder, const std::vector<std::wstring>& failed);
 } // namespace text

@@ -21,7 +21,12 @@ ReadOutcome readWholeFile(const std::wstring& path, std::string& bytes)
 bool replaceFile(const std::wstring& path, const std::string& bytes)
 {
     std::wstring pending = path + L".neu";
-    HANDLE file = CreateFileW(pending.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Deleting a link or a hard link removes that name only; the new file is then made, never
+    // opened: a name that came back meanwhile makes the write fail instead of reach elsewhere.
+    if (!DeleteFileW(pending.c_str()) && !isMissingError(GetLastError()))
+        return false;
+    HANDLE file = CreateFileW(pending.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
@@ -62,4 +67,45 @@ DWORD attributesOf(const std::wstring& path)
 bool isReparsePoint(DWORD attributes)
 {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool isMissingError(DWORD error)
+{
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool setOwnAttributes(const std::wstring& path, DWORD attributes)
+{
+    HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    // Times of zero stay as they are; of the attributes, only those a caller may set at all.
+    const DWORD settable = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                           FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    FILE_BASIC_INFO info{};
+    info.FileAttributes = (attributes & settable) == 0 ? FILE_ATTRIBUTE_NORMAL : attributes & settable;
+    bool ok = SetFileInformationByHandle(file, FileBasicInfo, &info, sizeof info) != 0;
+    CloseHandle(file);
+    return ok;
+}
+
+std::wstring linkTarget(const std::wstring& folder)
+{
+    HANDLE handle = CreateFileW(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return {};
+    wchar_t buffer[32768];
+    DWORD length = GetFinalPathNameByHandleW(handle, buffer, 32768, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(handle);
+    if (length == 0 || length >= 32768)
+        return {};
+    std::wstring target(buffer, length);
+    if (target.rfind(L"\\\\?\\UNC\\", 0) == 0)
+        return L"\\\\" + target.substr(8);
+    if (target.rfind(L"\\\\?\\", 0) == 0)
+        return target.substr(4);
+    return target;
 }

@@ -6,28 +6,17 @@
 #include <objbase.h>
 #include <shlobj.h>
 
-#include <map>
+#include <algorithm>
 
 namespace {
 
-// Whether a relative path can be reached without passing a link or junction: each folder on
-// the way is looked at once. A file that is itself a link is removed as the link.
-struct LinkGuard {
-    std::map<std::wstring, bool> folderSafe; // by folded relative folder
-
-    bool folderReachable(const std::wstring& folder)
-    {
-        if (folder.empty())
-            return true;
-        auto [at, inserted] = folderSafe.emplace(foldCase(folder), true);
-        if (inserted)
-            at->second = folderReachable(parentFolder(folder)) &&
-                         !isReparsePoint(attributesOf(joinPath(uninstallRun.installFolder, folder)));
-        return at->second;
-    }
-
-    bool reachable(const std::wstring& relative) { return folderReachable(parentFolder(relative)); }
-};
+// A folder that cannot be looked at counts as a link: nothing is removed through it.
+bool folderIsLink(const std::wstring& relative)
+{
+    std::wstring path = relative.empty() ? uninstallRun.installFolder : joinPath(uninstallRun.installFolder, relative);
+    DWORD attributes = attributesOf(path);
+    return isReparsePoint(attributes) || (attributes == INVALID_FILE_ATTRIBUTES && !isMissingError(GetLastError()));
+}
 
 std::wstring desktopShortcut()
 {
@@ -57,34 +46,43 @@ std::wstring shortcutTarget(const std::wstring& file)
     return target;
 }
 
-void removeShortcut()
+// False when the shortcut is this installation's and stayed.
+bool removeShortcut(std::wstring& file)
 {
-    std::wstring file = desktopShortcut();
-    if (file.empty() || attributesOf(file) == INVALID_FILE_ATTRIBUTES)
-        return;
+    file = desktopShortcut();
+    if (file.empty() || (attributesOf(file) == INVALID_FILE_ATTRIBUTES && isMissingError(GetLastError())))
+        return true;
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    bool ok = true;
     // A shortcut of the same name that the user pointed elsewhere is theirs.
     if (isInsideFolder(shortcutTarget(file), uninstallRun.installFolder))
-        DeleteFileW(file.c_str());
+        ok = DeleteFileW(file.c_str()) || isMissingError(GetLastError());
     if (SUCCEEDED(com))
         CoUninitialize();
+    return ok;
 }
 
-// Refused when another process holds it: opening for writing with no sharing is what Windows
-// (and Wine) deny for a running program's file or a loaded DLL; an open for reading is granted
-// there. A read-only file cannot be opened for writing at all, so its flag is lifted for the
-// check and put back, as nothing may change before every file has passed.
-bool canGo(const std::wstring& path, DWORD attributes)
+enum class Hold { free, inUse, noAccess };
+
+// Held when another process has it: opening for writing with no sharing is what Windows (and
+// Wine) deny for a running program's file or a loaded DLL, with a sharing or lock violation; an
+// open for reading is granted there. Any other refusal is the user's lack of the right. A
+// read-only file cannot be opened for writing at all, so its flag is lifted for the check and put
+// back, as nothing may change before every file has passed; a link's flag is its own.
+Hold holdOn(const std::wstring& path, DWORD attributes)
 {
     bool readOnly = (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-    if (readOnly && !SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY))
-        return false;
+    if (readOnly && !setOwnAttributes(path, attributes & ~FILE_ATTRIBUTE_READONLY))
+        return Hold::noAccess;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    DWORD error = GetLastError();
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
     if (readOnly)
-        SetFileAttributesW(path.c_str(), attributes);
-    return file != INVALID_HANDLE_VALUE;
+        setOwnAttributes(path, attributes);
+    if (file != INVALID_HANDLE_VALUE)
+        return Hold::free;
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? Hold::inUse : Hold::noAccess;
 }
 
 bool deleteFile(const std::wstring& path)
@@ -92,20 +90,18 @@ bool deleteFile(const std::wstring& path)
     if (DeleteFileW(path.c_str()))
         return true;
     // Gone already: the record may name one file twice in letter cases that Windows takes as one.
-    DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+    if (isMissingError(GetLastError()))
         return true;
     DWORD attributes = attributesOf(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
-        SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        setOwnAttributes(path, attributes & ~FILE_ATTRIBUTE_READONLY);
         return DeleteFileW(path.c_str());
     }
     return false;
 }
 
-// Whether the folder holds anything besides this program and the record, which the finishing
-// copy removes.
-bool folderKeepsOthers()
+// Whether the folder holds anything besides what the finishing copy removes.
+bool folderKeepsOthers(const std::vector<std::wstring>& finishing)
 {
     WIN32_FIND_DATAW found;
     HANDLE search = FindFirstFileW(joinPath(uninstallRun.installFolder, L"*").c_str(), &found);
@@ -114,7 +110,8 @@ bool folderKeepsOthers()
     bool others = false;
     do {
         std::wstring name = found.cFileName;
-        if (name != L"." && name != L".." && !sameName(name, wideName(kUninstallerName)) && !sameName(name, wideName(kRecordName)))
+        if (name != L"." && name != L".." &&
+            std::none_of(finishing.begin(), finishing.end(), [&](const std::wstring& own) { return sameName(name, own); }))
             others = true;
     } while (!others && FindNextFileW(search, &found));
     FindClose(search);
@@ -147,13 +144,36 @@ bool startFinishingCopy()
         return false;
     }
     std::wstring line = quotedPath(copy) + L" " +
-                        finishArguments(reinterpret_cast<std::uintptr_t>(self), uninstallRun.installFolder);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
+                        finishArguments(reinterpret_cast<std::uintptr_t>(self), uninstallRun.installFolder,
+                                        !uninstallRun.call.silent);
+    // The copy inherits that one handle and nothing else of this process: a caller that reads
+    // this program's output to its end, or waits for every handle of a pipe to close, must not
+    // wait for the copy too.
+    SIZE_T listSize = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
+    std::vector<unsigned char> listBytes(listSize);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(listBytes.data());
+    bool listed = listSize != 0 && InitializeProcThreadAttributeList(list, 1, 0, &listSize) &&
+                  UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &self, sizeof self, nullptr, nullptr);
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.lpAttributeList = list;
     PROCESS_INFORMATION process{};
     // Its working folder is the temporary one: a process inside the install folder would keep
-    // that folder from being removed.
-    bool started = CreateProcessW(copy.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, temp, &startup, &process);
+    // that folder from being removed. It leaves this process's job where the job lets it, so a
+    // caller that ends its job when this program has exited does not end the copy with it; a job
+    // that forbids that refuses the start, and then the copy stays in it.
+    bool started = false;
+    if (listed) {
+        for (DWORD breakaway : {DWORD(CREATE_BREAKAWAY_FROM_JOB), DWORD(0)}) {
+            started = CreateProcessW(copy.c_str(), line.data(), nullptr, nullptr, TRUE,
+                                     EXTENDED_STARTUPINFO_PRESENT | breakaway, nullptr, temp, &startup.StartupInfo,
+                                     &process);
+            if (started)
+                break;
+        }
+        DeleteProcThreadAttributeList(list);
+    }
     CloseHandle(self);
     if (!started) {
         DeleteFileW(copy.c_str());
@@ -165,8 +185,9 @@ bool startFinishingCopy()
 }
 
 // The entry goes only when it describes this installation: a stale copy of the folder elsewhere
-// must not take the live installation out of the list.
-void removeEntryOfThisFolder()
+// must not take the live installation out of the list. Empty when it is gone (or was never
+// there); otherwise the line for the closing message.
+std::wstring removeEntryOfThisFolder()
 {
     std::wstring keyPath(kUninstallKey);
     wchar_t location[MAX_PATH * 4];
@@ -175,8 +196,9 @@ void removeEntryOfThisFolder()
     if (RegGetValueW(HKEY_CURRENT_USER, keyPath.c_str(), L"InstallLocation", RRF_RT_REG_SZ, nullptr, location, &size) ==
             ERROR_SUCCESS &&
         !sameName(location, uninstallRun.installFolder))
-        return;
-    RegDeleteKeyW(HKEY_CURRENT_USER, keyPath.c_str());
+        return text::entryOfOtherFolder(location);
+    LSTATUS gone = RegDeleteKeyW(HKEY_CURRENT_USER, keyPath.c_str());
+    return gone == ERROR_SUCCESS || gone == ERROR_FILE_NOT_FOUND ? std::wstring() : text::entryKept();
 }
 
 } // namespace
@@ -188,6 +210,13 @@ int removeInstallation()
         showMessage(problem, MB_ICONERROR);
         return kExitBadCall;
     }
+    // Checked before anything inside is read: through a link, every name of the record would
+    // reach whatever files of those names lie where it points.
+    LinkGuard guard{folderIsLink, {}};
+    if (!guard.folderReachable({})) {
+        showMessage(text::folderIsLink(uninstallRun.installFolder, linkTarget(uninstallRun.installFolder)), MB_ICONWARNING);
+        return kExitFolderIsLink;
+    }
     std::wstring recordPath = joinPath(uninstallRun.installFolder, wideName(kRecordName));
     std::string bytes;
     std::vector<RecordEntry> record;
@@ -196,54 +225,57 @@ int removeInstallation()
         showMessage(text::badRecord(recordPath), MB_ICONERROR);
         return kExitBadRecord;
     }
-    // Never registered (a package without the list and a failed registration): what every
-    // installation has.
-    if (outcome == ReadOutcome::missing)
-        record = {{wideName(kLauncherName), {}}, {wideName(kUninstallerName), {}}};
 
     // Only a plain yes removes anything; a dialog that could not be shown is no yes.
     int answer = showMessage(text::confirm(uninstallRun.installFolder), MB_YESNO | MB_ICONQUESTION);
     if (!uninstallRun.call.silent && answer != IDYES)
         return kExitCancelled;
 
+    // Never registered, or a record that names nothing: the plan holds what every installation has.
     RemovalPlan plan = planRemoval(record);
-    LinkGuard guard;
-    std::vector<std::wstring> present;
+    std::vector<std::wstring> present, failed;
     for (const std::wstring& relative : plan.files) {
         std::wstring path = joinPath(uninstallRun.installFolder, relative);
         if (!guard.reachable(relative)) {
-            plan.refused.push_back(L"\"" + relative + L"\" liegt hinter einer Verkn\u00fcpfung (Link oder Junction)");
+            failed.push_back(text::behindLink(relative));
             continue;
         }
         DWORD attributes = attributesOf(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES && !isMissingError(GetLastError()))
+            failed.push_back(text::notReadable(relative));
         if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
             continue;
         present.push_back(relative);
     }
-    // All or nothing: one file in use, and the installation stays as it is.
+    // All or nothing: one file in use, or one the user may not change, and the installation stays
+    // as it is.
     for (const std::wstring& relative : present) {
         std::wstring path = joinPath(uninstallRun.installFolder, relative);
-        if (!canGo(path, attributesOf(path))) {
-            showMessage(text::inUse(relative), MB_ICONWARNING);
+        Hold hold = holdOn(path, attributesOf(path));
+        if (hold != Hold::free) {
+            showMessage(hold == Hold::inUse ? text::inUse(relative) : text::noAccess(relative), MB_ICONWARNING);
             return kExitInUse;
         }
     }
 
-    std::vector<std::wstring> failed;
     for (const std::wstring& relative : present)
         if (!deleteFile(joinPath(uninstallRun.installFolder, relative)))
-            failed.push_back(L"\"" + relative + L"\"");
+            failed.push_back(text::notDeleted(relative));
     for (const std::wstring& folder : plan.folders) {
         std::wstring path = joinPath(uninstallRun.installFolder, folder);
         if (guard.folderReachable(folder))
             RemoveDirectoryW(path.c_str()); // fails, as meant, while anything is left in it
     }
-    removeShortcut();
-    removeEntryOfThisFolder();
+    std::wstring shortcut;
+    if (!removeShortcut(shortcut))
+        failed.push_back(text::shortcutKept(shortcut));
+    std::wstring entry = removeEntryOfThisFolder();
+    if (!entry.empty())
+        failed.push_back(entry);
 
-    bool kept = folderKeepsOthers();
+    bool kept = folderKeepsOthers(plan.finishing);
     if (!startFinishingCopy()) {
-        failed.push_back(L"\"" + wideName(kUninstallerName) + L"\"");
+        failed.push_back(text::notDeleted(wideName(kUninstallerName)));
         kept = true;
     }
     showMessage(text::done(uninstallRun.installFolder, kept, plan.refused, failed), MB_ICONINFORMATION);
@@ -257,16 +289,31 @@ int finishRemoval()
     WaitForSingleObject(original, INFINITE);
     CloseHandle(original);
     const std::wstring& folder = uninstallRun.installFolder;
+    std::vector<std::wstring> failed;
     if (installFolderProblem(folder).empty() && !isReparsePoint(attributesOf(folder))) {
         std::wstring program = joinPath(folder, wideName(kUninstallerName));
         // The image of a process that has just ended may stay mapped for a moment.
-        for (int attempt = 0; attempt < 100 && !deleteFile(program) && attributesOf(program) != INVALID_FILE_ATTRIBUTES; ++attempt)
+        bool programGone = deleteFile(program);
+        for (int attempt = 0; attempt < 100 && !programGone; ++attempt) {
             Sleep(50);
-        deleteFile(joinPath(folder, wideName(kRecordName)));
+            programGone = deleteFile(program);
+        }
+        // The record goes only with the program: an uninstaller left without it would take the
+        // next removal for one of an installation that was never registered.
+        std::wstring record = joinPath(folder, wideName(kRecordName));
+        if (!programGone)
+            failed.push_back(text::notDeleted(wideName(kUninstallerName)));
+        else if (!deleteFile(record))
+            failed.push_back(text::notDeleted(wideName(kRecordName)));
         RemoveDirectoryW(folder.c_str());
     }
     // This copy cannot delete its own image while it runs; the system removes it with the next
     // start where the user may schedule that, and otherwise it stays in the temporary folder.
     MoveFileExW(uninstallRun.programPath.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-    return kExitDone;
+    if (failed.empty())
+        return kExitDone;
+    // The original's closing message is gone by now; what stayed is said in a message of its own.
+    uninstallRun.call.silent = !uninstallRun.call.report;
+    showMessage(text::finishKept(folder, failed), MB_ICONWARNING);
+    return kExitIncomplete;
 }

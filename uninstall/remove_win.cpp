@@ -10,12 +10,12 @@
 
 namespace {
 
-// A folder that cannot be looked at counts as a link: nothing is removed through it.
+// A folder that cannot be looked at is no link; the files below it cannot be looked at either,
+// and each is reported as such.
 bool folderIsLink(const std::wstring& relative)
 {
-    std::wstring path = relative.empty() ? uninstallRun.installFolder : joinPath(uninstallRun.installFolder, relative);
-    DWORD attributes = attributesOf(path);
-    return isReparsePoint(attributes) || (attributes == INVALID_FILE_ATTRIBUTES && !isMissingError(GetLastError()));
+    return isReparsePoint(
+        attributesOf(relative.empty() ? uninstallRun.installFolder : joinPath(uninstallRun.installFolder, relative)));
 }
 
 std::wstring desktopShortcut()

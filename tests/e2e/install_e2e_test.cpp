@@ -474,179 +474,110 @@ TEST_F(Uninstallation, BadCallsAndAnUnreadableRecordChangeNothing)
 
 namespace {
 
+// No installer, engine or server: a Wine session, its display and the windows-e2e programs.
 struct PlacedInstallation : Uninstallation {
     fs::path folder() const { return wine::userProfile() / "ORVAN Launcher"; }
-    fs::path placedRecord() const { return folder() / "ORVAN Deinstallieren.bestand"; }
     fs::path games() const { return work / "Spiele"; }
-
-    // No installer, no engine and no server: a Wine session, its display for the dialogs, and
-    // the programs of the windows-e2e build.
     void SetUp() override
     {
-        ASSERT_FALSE(wine::prefix().empty()) << "needs a Wine session";
-        for (const fs::path& program : {realUninstaller(), wine::windowsTools() / "ORVAN Launcher.exe"})
-            ASSERT_TRUE(fs::exists(program)) << program << " missing (build preset windows-e2e)";
+        ASSERT_TRUE(!wine::prefix().empty() && fs::exists(realUninstaller())) << "needs a Wine session and windows-e2e";
         char pattern[] = "/tmp/orvan-e2e.XXXXXX";
         ASSERT_NE(::mkdtemp(pattern), nullptr);
         work = pattern;
     }
-
-    void TearDown() override
-    {
-        clear();
-        Uninstallation::TearDown();
-    }
-
+    void TearDown() override { clear(), Uninstallation::TearDown(); }
     void clear()
     {
         std::error_code ec;
-        if (fs::is_symlink(folder()))
-            fs::remove(folder(), ec);
+        fs::remove(folder(), ec); // a link
         fs::remove_all(folder(), ec);
         fs::remove_all(games(), ec);
         runProgram({wine::loader(), "reg", "delete", kUninstallKey, "/f"});
     }
-
-    // The recording test launcher, this build's uninstaller, `files` and the package's list of
-    // them all, registered as version `version`.
+    // The recording test launcher, this build's uninstaller, `files` and the list of them all, registered.
     void place(const std::string& version, const std::vector<std::string>& files = {"daten/spiel.cfg"})
     {
         clear();
-        fs::create_directories(folder());
+        fs::create_directories(folder() / "daten");
         fs::copy_file(wine::windowsTools() / "ORVAN Launcher.exe", folder() / "ORVAN Launcher.exe");
         fs::copy_file(realUninstaller(), folder() / "ORVAN Deinstallieren.exe");
         std::string list = "ORVAN Deinstallieren.dateien\nORVAN Deinstallieren.exe\nORVAN Launcher.exe\n";
-        for (const std::string& file : files) {
-            fs::create_directories((folder() / file).parent_path());
-            writeFile(folder() / file, "vom Paket");
-            list += file + "\n";
-        }
+        for (const std::string& file : files)
+            writeFile(folder() / file, "vom Paket"), list += file + "\n";
         writeFile(folder() / "ORVAN Deinstallieren.dateien", list);
         ASSERT_EQ(register_(version), 0);
     }
-
     int register_(const std::string& version)
     {
-        return runProgram({wine::loader(), windowsPath(folder() / "ORVAN Deinstallieren.exe"), "/registrieren",
-                           "/version", version});
-    }
-
-    // Without "/still", as Settings starts it, with each of its dialogs answered by Return.
-    int removeWithDialogs(int dialogs, int& answered)
-    {
-        int status = -1;
-        std::string program = windowsPath(folder() / "ORVAN Deinstallieren.exe");
-        std::thread shown([&] { status = runProgram({wine::loader(), program}); });
-        answered = 0;
-        while (answered < dialogs && answerDialog(kDialogTitle, 20000))
-            ++answered;
-        shown.join();
-        return status;
+        return runProgram({wine::loader(), windowsPath(folder() / "ORVAN Deinstallieren.exe"), "/registrieren", "/version", version});
     }
 };
 
 } // namespace
 
-// Moved elsewhere with a link (mklink /J as Wine shows a Unix link: a folder that is a reparse
-// point): every recorded name would reach a file of that name there, another game's included.
+// Moved elsewhere with a link (as Wine shows a Unix link: a folder that is a reparse point): every
+// recorded name would reach a file of that name there, another game's included.
 TEST_F(PlacedInstallation, AnInstallFolderThatIsALinkKeepsEverythingBehindItAndTheEntry)
 {
-    for (bool silent : {true, false}) {
-        SCOPED_TRACE(silent ? "/still" : "with dialogs");
-        ASSERT_NO_FATAL_FAILURE(place("7.0", {"UnityPlayer.dll", "daten/spiel.cfg"}));
-        fs::rename(folder(), games());
-        fs::create_directory_symlink(games(), folder());
-        std::vector<std::string> there;
-        for (const auto& entry : fs::recursive_directory_iterator(games()))
-            there.push_back(entry.path().lexically_relative(games()).generic_string());
-
-        int answered = 0;
-        int status = silent ? removeSilently() : removeWithDialogs(1, answered);
-        EXPECT_EQ(status, 7);
-        if (!silent)
-            EXPECT_EQ(answered, 1) << "one message, no confirmation";
-        std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // what a finishing copy would do
-        for (const std::string& file : there)
-            EXPECT_TRUE(fs::exists(games() / file)) << file;
-        EXPECT_TRUE(fs::is_symlink(folder()));
-        EXPECT_EQ(registryValues(kUninstallKey)["DisplayVersion"].data, "7.0") << "the entry stays for a second try";
-        clear();
-    }
+    ASSERT_NO_FATAL_FAILURE(place("7.0", {"UnityPlayer.dll", "daten/spiel.cfg"}));
+    fs::rename(folder(), games());
+    fs::create_directory_symlink(games(), folder());
+    EXPECT_EQ(removeSilently(), 7);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000)); // what a finishing copy would take
+    for (const char* file : {"UnityPlayer.dll", "daten/spiel.cfg", "ORVAN Launcher.exe", "ORVAN Deinstallieren.exe",
+                             "ORVAN Deinstallieren.bestand"})
+        EXPECT_TRUE(fs::exists(games() / file)) << file;
+    EXPECT_EQ(registryValues(kUninstallKey)["DisplayVersion"].data, "7.0") << "the entry stays for a second try";
 }
 
 // A record that names nothing usable is still an installation's: its launcher is checked for use
 // and removed, with the uninstaller and the record.
 TEST_F(PlacedInstallation, ARecordThatNamesNothingStillWaitsForTheLauncherAndRemovesIt)
 {
-    const std::pair<std::string, int> cases[] = {{"", 0}, {"\r\n\r\n", 0}, {"..\\fremd.txt\n", 5}};
-    for (const auto& [bytes, finalStatus] : cases) {
-        SCOPED_TRACE("record [" + bytes + "]");
+    for (const auto& [bytes, finalStatus] : {std::pair<std::string, int>{"", 0}, {"..\\fremd.txt\n", 5}}) {
         ASSERT_NO_FATAL_FAILURE(place("8.0"));
-        writeFile(placedRecord(), bytes);
-        fs::path started = work / "gestartet.txt";
-        fs::remove(started);
+        writeFile(folder() / "ORVAN Deinstallieren.bestand", bytes);
+        fs::path started = work / ("gestartet" + std::to_string(finalStatus));
         std::thread launcher([&] {
             runProgram({wine::loader(), windowsPath(folder() / "ORVAN Launcher.exe")}, {},
                        {"ORVAN_LAUNCHER_RECORD=" + windowsPath(started), "ORVAN_LAUNCHER_HOLD_MS=8000"});
         });
-        bool running = waitForFile(started, 15000);
-        int status = running ? removeSilently() : -1;
+        int status = waitForFile(started, 15000) ? removeSilently() : -1;
         launcher.join();
-        ASSERT_TRUE(running) << "the launcher did not start";
-        EXPECT_EQ(status, 4) << "the launcher is in use";
-        for (const char* file : {"ORVAN Launcher.exe", "ORVAN Deinstallieren.exe", "daten/spiel.cfg"})
-            EXPECT_TRUE(fs::exists(folder() / file)) << file;
-        EXPECT_FALSE(registryValues(kUninstallKey).empty());
-
+        EXPECT_EQ(status, 4) << "the launcher is in use; record [" << bytes << "]";
+        EXPECT_TRUE(fs::exists(folder() / "ORVAN Launcher.exe") && !registryValues(kUninstallKey).empty());
         EXPECT_EQ(removeSilently(), finalStatus);
-        EXPECT_TRUE(waitUntilGone(folder() / "ORVAN Deinstallieren.exe", kToFinish));
-        EXPECT_FALSE(fs::exists(folder() / "ORVAN Launcher.exe"));
-        EXPECT_FALSE(fs::exists(placedRecord()));
+        EXPECT_TRUE(waitUntilGone(folder() / "ORVAN Deinstallieren.bestand", kToFinish));
+        EXPECT_FALSE(fs::exists(folder() / "ORVAN Launcher.exe") || fs::exists(folder() / "ORVAN Deinstallieren.exe"));
         EXPECT_TRUE(fs::exists(folder() / "daten" / "spiel.cfg")) << "not named by the record";
-        EXPECT_TRUE(registryValues(kUninstallKey).empty());
     }
 }
 
-// An entry that names another folder belongs to another installation: it stays, and the removal
-// says that it did not remove everything.
+// An entry that names another folder belongs to another installation: it stays, and the exit code says so.
 TEST_F(PlacedInstallation, AnEntryOfAnotherFolderStaysAndTheRemovalSaysSo)
 {
-    struct Case {
-        bool otherFolder;
-        int status;
-    };
-    for (const Case& c : {Case{true, 5}, Case{false, 0}}) {
-        SCOPED_TRACE(c.otherFolder ? "another folder" : "this folder in other letters");
+    for (bool other : {true, false}) {
         ASSERT_NO_FATAL_FAILURE(place("9.0"));
-        std::string location = c.otherFolder ? "D:\\Anderswo\\ORVAN Launcher" : windowsLower(windowsPath(folder()));
-        ASSERT_EQ(runProgram({wine::loader(), "reg", "add", kUninstallKey, "/v", "InstallLocation", "/t", "REG_SZ", "/d",
-                              location, "/f"}),
-                  0);
-        EXPECT_EQ(removeSilently(), c.status);
+        std::string location = other ? "D:\\Anderswo\\ORVAN Launcher" : windowsLower(windowsPath(folder()));
+        runProgram({wine::loader(), "reg", "add", kUninstallKey, "/v", "InstallLocation", "/d", location, "/f"});
+        EXPECT_EQ(removeSilently(), other ? 5 : 0);
         EXPECT_TRUE(waitUntilGone(folder(), kToFinish));
-        EXPECT_EQ(registryValues(kUninstallKey).empty(), !c.otherFolder);
+        EXPECT_EQ(registryValues(kUninstallKey)["InstallLocation"].data, other ? location : "");
     }
 }
 
-// The record's new text is written under a new name beside it: whatever lay under that name
-// before is deleted as that name, never written through; what cannot be deleted stops the
-// registration, with the record and the entry as they were. (A link to a file is left out: Wine
-// deletes its target where Windows deletes the link.)
+// The record's new text goes under a new name beside it: what lay under that name is deleted as
+// that name, never written through; what cannot be deleted leaves record and entry as they were.
+// (A link to a file is left out: Wine deletes its target where Windows deletes the link.)
 TEST_F(PlacedInstallation, TheRecordsNewTextNeverReachesWhatLayUnderItsName)
 {
-    struct Case {
-        const char* what;
-        int status;
-    };
-    for (const Case& c : {Case{"stale file", 0}, Case{"hard link", 0}, Case{"link to a folder", 3}, Case{"folder", 3}}) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [what, status] : {std::pair<std::string, int>{"stale file", 0}, {"hard link", 0},
+                                       {"link to a folder", 3}, {"folder", 3}}) {
         ASSERT_NO_FATAL_FAILURE(place("10.0"));
-        fs::path outside = work / "aussen.txt";
-        writeFile(outside, "unberuehrt");
+        fs::path outside = work / "aussen.txt", pending = folder() / "ORVAN Deinstallieren.bestand.neu";
         fs::create_directories(games());
+        writeFile(outside, "unberuehrt");
         writeFile(games() / "spiel.dat", "unberuehrt");
-        fs::path pending = folder() / "ORVAN Deinstallieren.bestand.neu";
-        std::string what = c.what;
         if (what == "stale file")
             writeFile(pending, "abgebrochen");
         else if (what == "hard link")
@@ -655,21 +586,14 @@ TEST_F(PlacedInstallation, TheRecordsNewTextNeverReachesWhatLayUnderItsName)
             fs::create_directory_symlink(games(), pending);
         else
             fs::create_directory(pending);
-        std::string kept = readFile(placedRecord());
+        std::string kept = readFile(folder() / "ORVAN Deinstallieren.bestand");
         std::ofstream(folder() / "ORVAN Deinstallieren.dateien", std::ios::app) << "neu/datei.dat\n";
 
-        EXPECT_EQ(register_("10.1"), c.status);
-        EXPECT_EQ(readFile(outside), "unberuehrt");
-        EXPECT_EQ(readFile(games() / "spiel.dat"), "unberuehrt");
-        std::string record = readFile(placedRecord());
-        if (c.status == 0) {
-            EXPECT_NE(record.find("neu\\datei.dat\n"), std::string::npos) << record;
-            EXPECT_EQ(registryValues(kUninstallKey)["DisplayVersion"].data, "10.1");
-            EXPECT_FALSE(fs::exists(pending) || fs::is_symlink(pending));
-        } else {
-            EXPECT_EQ(record, kept) << "the record as it was";
-            EXPECT_EQ(registryValues(kUninstallKey)["DisplayVersion"].data, "10.0") << "the entry as it was";
-        }
-        clear();
+        EXPECT_EQ(register_("10.1"), status) << what;
+        EXPECT_EQ(readFile(outside) + readFile(games() / "spiel.dat"), "unberuehrtunberuehrt") << what;
+        std::string record = readFile(folder() / "ORVAN Deinstallieren.bestand");
+        EXPECT_EQ(record.find("neu\\datei.dat\n") != std::string::npos, status == 0) << what << ": " << record;
+        EXPECT_EQ(record == kept, status != 0) << what;
+        EXPECT_EQ(registryValues(kUninstallKey)["DisplayVersion"].data, status == 0 ? "10.1" : "10.0") << what;
     }
 }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <map>
+#include <tuple>
 
 namespace {
 
@@ -180,82 +181,48 @@ TEST(UninstallerPlan, FilesThenFoldersDeepestFirstTheUninstallerLeftToTheCopy)
     EXPECT_NE(plan.refused[1].find(L"C:\\boot.ini"), std::wstring::npos);
 }
 
-// A record that names nothing usable still stands for an installation: the launcher is planned
-// (and so checked for use), the uninstaller and the record are left to the finishing copy.
+// A record that names nothing usable is still an installation's: the launcher is planned (and so
+// checked for use), the uninstaller and the record are the finishing copy's.
 TEST(UninstallerPlan, TheLauncherAndTheUninstallerBelongToEveryInstallation)
 {
-    const std::pair<std::string, std::vector<std::wstring>> cases[] = {
-        {"", {L"ORVAN Launcher.exe"}},
-        {"\n\n", {L"ORVAN Launcher.exe"}},
-        {"../raus.txt\n", {L"ORVAN Launcher.exe"}},
-        {"ORVAN Deinstallieren.exe\n", {L"ORVAN Launcher.exe"}},
-        {"daten/x.dat", {L"ORVAN Launcher.exe", L"daten\\x.dat"}},
-        {"orvan launcher.EXE\n", {L"ORVAN Launcher.exe"}},
-    };
-    for (const auto& [bytes, files] : cases) {
+    for (const char* bytes : {"", "\n\n", "../raus.txt\n", "ORVAN Deinstallieren.exe\n", "orvan launcher.EXE\n"}) {
         std::vector<RecordEntry> record;
-        ASSERT_TRUE(parseRecord(bytes, record)) << bytes;
+        ASSERT_TRUE(parseRecord(bytes, record));
         RemovalPlan plan = planRemoval(record);
-        EXPECT_EQ(plan.files, files) << bytes;
-        EXPECT_EQ(plan.finishing, (std::vector<std::wstring>{L"ORVAN Deinstallieren.exe", L"ORVAN Deinstallieren.bestand"}))
-            << bytes;
+        EXPECT_EQ(plan.files, std::vector<std::wstring>{L"ORVAN Launcher.exe"}) << bytes;
+        EXPECT_EQ(plan.finishing, (std::vector<std::wstring>{L"ORVAN Deinstallieren.exe", L"ORVAN Deinstallieren.bestand"}));
     }
 }
 
-// The install folder itself ("") is looked at like every folder below it; each folder once.
+// The install folder itself ("") is looked at like every folder below it, each folder once.
 TEST(UninstallerPlan, NothingIsReachedThroughALinkTheInstallFolderIncluded)
 {
-    struct Case {
-        std::vector<std::wstring> links; // relative folders that are links
-        std::wstring path;
-        bool reachable;
+    const std::tuple<std::wstring, std::wstring, bool> cases[] = { // link, path, reachable
+        {L"-", L"a\\b\\c.txt", true},        {L"", L"ORVAN Launcher.exe", false}, {L"", L"a\\b\\c.txt", false},
+        {L"A\\B", L"a\\b\\c.txt", false},    {L"a\\b", L"a\\c.txt", true},        {L"a", L"x.txt", true},
+        {L"a\\c.txt", L"a\\c.txt", true}, // a file that is a link goes as the link
     };
-    const Case cases[] = {
-        {{}, L"ORVAN Launcher.exe", true},
-        {{}, L"a\\b\\c.txt", true},
-        {{L""}, L"ORVAN Launcher.exe", false},
-        {{L""}, L"a\\b\\c.txt", false},
-        {{L"a"}, L"a\\b\\c.txt", false},
-        {{L"A\\B"}, L"a\\b\\c.txt", false},
-        {{L"a\\b"}, L"a\\c.txt", true},
-        {{L"a\\b"}, L"ORVAN Launcher.exe", true},
-        {{L"a\\b\\c.txt"}, L"a\\b\\c.txt", true}, // a file that is a link goes as the link
-    };
-    for (const Case& c : cases) {
+    for (const auto& [link, path, reachable] : cases) {
         std::map<std::wstring, int> asked;
-        LinkGuard guard{[&](const std::wstring& folder) {
-                            ++asked[folder];
-                            return std::any_of(c.links.begin(), c.links.end(),
-                                               [&](const std::wstring& link) { return sameName(link, folder); });
-                        },
-                        {}};
-        SCOPED_TRACE(std::string(c.path.begin(), c.path.end()));
-        EXPECT_EQ(guard.reachable(c.path), c.reachable);
-        EXPECT_EQ(guard.reachable(c.path), c.reachable);
-        EXPECT_EQ(asked[L""], 1) << "the install folder is always looked at, once";
-        for (const auto& [folder, times] : asked)
-            EXPECT_EQ(times, 1) << std::string(folder.begin(), folder.end());
+        LinkGuard guard{[&, link = link](const std::wstring& folder) { return ++asked[folder], sameName(folder, link); }, {}};
+        EXPECT_EQ(guard.reachable(path) && guard.reachable(path), reachable) << std::string(path.begin(), path.end());
+        EXPECT_EQ(asked[L""], 1);
+        for (const auto& entry : asked)
+            EXPECT_EQ(entry.second, 1) << std::string(entry.first.begin(), entry.first.end());
     }
 }
 
 TEST(UninstallerCommandLine, TheFinishingCopyReportsOnlyWhenTheOriginalShowedDialogs)
 {
     for (bool report : {false, true}) {
-        std::wstring line = finishArguments(77, L"C:\\U\\ORVAN Launcher", report);
-        EXPECT_EQ(line, std::wstring(L"/abschluss 77 \"C:\\U\\ORVAN Launcher\"") + (report ? L" /melden" : L""));
-        std::vector<std::wstring> args = {L"/abschluss", L"77", L"C:\\U\\ORVAN Launcher"};
-        if (report)
-            args.push_back(L"/MELDEN");
+        EXPECT_EQ(finishArguments(7, L"C:\\O", report), std::wstring(L"/abschluss 7 \"C:\\O\"") + (report ? L" /melden" : L""));
         Call call;
         std::wstring problem;
-        ASSERT_TRUE(parseCommandLine(args, call, problem));
+        std::vector<std::wstring> args = {L"/abschluss", L"7", L"C:\\O", L"/MELDEN"};
+        ASSERT_TRUE(parseCommandLine({args.begin(), args.end() - (report ? 0 : 1)}, call, problem));
         EXPECT_EQ(call.report, report);
-        EXPECT_TRUE(call.silent);
+        EXPECT_FALSE(parseCommandLine({L"/melden"}, call, problem));
     }
-    Call call;
-    std::wstring problem;
-    EXPECT_FALSE(parseCommandLine({L"/abschluss", L"77", L"C:\\a", L"/melden", L"/melden"}, call, problem));
-    EXPECT_FALSE(parseCommandLine({L"/melden"}, call, problem));
 }
 
 TEST(UninstallerRegistration, SizeDateAndCommand)
@@ -293,49 +260,28 @@ TEST(UninstallerTexts, TheClosingMessageNamesTheKeptFolderAndWhatWasRefused)
 TEST(UninstallerTexts, EachMessageSaysWhatHappened)
 {
     const std::wstring folder = L"C:\\U\\ORVAN Launcher";
-    struct Case {
-        const char* what;
-        std::wstring text;
-        std::vector<std::wstring> says;
-        std::vector<std::wstring> never;
-    };
-    const Case cases[] = {
-        {"confirm", text::confirm(folder),
-         {L"\"C:\\U\\ORVAN Launcher\"", L"Windows-Einstellungen", L"Einstellungen des Launchers", L"bleibt erhalten"},
+    const std::tuple<std::wstring, std::vector<std::wstring>, std::vector<std::wstring>> cases[] = { // text, says, never
+        {text::confirm(folder), {L"\"C:\\U\\ORVAN Launcher\"", L"Windows-Einstellungen", L"Einstellungen des Launchers"},
          {L"vollst\u00e4ndig", L"Einstellungen - Apps", L"(Einstellungen,"}},
-        {"in use", text::inUse(L"ORVAN Launcher.exe"),
-         {L"\"ORVAN Launcher.exe\"", L"in Gebrauch", L"schlie\u00dfen", L"erneut", L"Es wurde nichts entfernt."},
-         {L"nochmal", L"Recht"}},
-        {"no access", text::noAccess(L"daten\\x.dll"),
-         {L"\"daten\\x.dll\"", L"nicht ge\u00e4ndert werden", L"Recht", L"Es wurde nichts entfernt."},
-         {L"in Gebrauch", L"schlie\u00dfen"}},
-        {"folder is a link", text::folderIsLink(folder, L"D:\\Spiele"),
-         {L"\"C:\\U\\ORVAN Launcher\"", L"\"D:\\Spiele\"", L"symbolische Verkn\u00fcpfung oder Verzeichnisverbindung",
-          L"nichts entfernt", L"Dateien bleiben", L"\"Apps\""},
+        {text::inUse(L"a.dll"), {L"\"a.dll\"", L"in Gebrauch", L"erneut", L"nichts entfernt"}, {L"nochmal", L"Recht"}},
+        {text::noAccess(L"a.dll"), {L"\"a.dll\"", L"nicht ge\u00e4ndert werden", L"Recht", L"nichts entfernt"}, {L"in Gebrauch"}},
+        {text::folderIsLink(folder, L"D:\\Spiele"),
+         {folder, L"\"D:\\Spiele\"", L"symbolische Verkn\u00fcpfung oder Verzeichnisverbindung", L"Dateien bleiben", L"\"Apps\""},
          {L"wurde entfernt", L"Junction"}},
-        {"folder is a link, target unknown", text::folderIsLink(folder, L""), {L"einen anderen Ordner", L"nichts entfernt"},
-         {L"\"\""}},
-        {"behind a link", text::behindLink(L"daten\\UnityPlayer.dll"),
-         {L"\"daten\\UnityPlayer.dll\"", L"symbolischen Verkn\u00fcpfung oder Verzeichnisverbindung"},
-         {L"Link oder Junction"}},
-        {"closing, something stayed",
-         text::done(folder, true, {}, {text::behindLink(L"a\\b.dll"), text::shortcutKept(L"C:\\U\\Desktop\\ORVAN Launcher.lnk"),
-                                       text::entryOfOtherFolder(L"D:\\ORVAN Launcher"), text::notReadable(L"c.dat")}),
-         {L"nicht vollst\u00e4ndig entfernt", L"bleibt bestehen", L"Nicht entfernt:", L"\"a\\b.dll\"",
-          L"\"C:\\U\\Desktop\\ORVAN Launcher.lnk\"", L"\"D:\\ORVAN Launcher\"", L"\"c.dat\" (kein Zugriff)"},
-         {L"nicht mit dem Launcher installiert", L"wurde entfernt."}},
-        {"closing, refused entries", text::done(folder, true, {L"\"..\\x\" f\u00fchrt hinaus"}, {}),
-         {L"bleibt bestehen", L"..\\x"}, {L"nicht mit dem Launcher installiert"}},
-        {"closing, only foreign files stayed", text::done(folder, true, {}, {}),
-         {L"wurde entfernt.", L"nicht mit dem Launcher installiert"}, {L"nicht vollst\u00e4ndig"}},
-        {"finishing copy", text::finishKept(folder, {text::notDeleted(L"ORVAN Deinstallieren.exe")}),
-         {L"nicht vollst\u00e4ndig entfernt", L"\"C:\\U\\ORVAN Launcher\"", L"\"ORVAN Deinstallieren.exe\""}, {}},
+        {text::behindLink(L"a.dll"), {L"\"a.dll\"", L"symbolischen Verkn\u00fcpfung oder Verzeichnisverbindung"}, {L"Link oder"}},
+        {text::done(folder, true, {}, {text::behindLink(L"b.dll"), text::entryOfOtherFolder(L"D:\\O"), text::notReadable(L"c")}),
+         {L"nicht vollst\u00e4ndig", L"bleibt bestehen", L"\"b.dll\"", L"\"D:\\O\"", L"\"c\" (kein Zugriff)"},
+         {L"nicht mit dem Launcher installiert"}},
+        {text::done(folder, true, {L"\"..\\x\" f\u00fchrt hinaus"}, {}), {L"..\\x"}, {L"nicht mit dem Launcher installiert"}},
+        {text::done(folder, true, {}, {}), {L"wurde entfernt.", L"nicht mit dem Launcher installiert"}, {}},
+        {text::finishKept(folder, {text::notDeleted(L"ORVAN Deinstallieren.exe")}),
+         {L"nicht vollst\u00e4ndig", folder, L"\"ORVAN Deinstallieren.exe\""}, {}},
     };
-    for (const Case& c : cases) {
-        for (const std::wstring& part : c.says)
-            EXPECT_NE(c.text.find(part), std::wstring::npos) << c.what << " lacks " << std::string(part.begin(), part.end());
-        for (const std::wstring& part : c.never)
-            EXPECT_EQ(c.text.find(part), std::wstring::npos) << c.what << " says " << std::string(part.begin(), part.end());
+    for (const auto& [message, says, never] : cases) {
+        for (const std::wstring& part : says)
+            EXPECT_NE(message.find(part), std::wstring::npos) << std::string(part.begin(), part.end());
+        for (const std::wstring& part : never)
+            EXPECT_EQ(message.find(part), std::wstring::npos) << std::string(part.begin(), part.end());
     }
 }
 

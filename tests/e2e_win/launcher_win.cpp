@@ -9,7 +9,8 @@
 //   arguments=<command line after the program name>
 //   argv=<each argument as CommandLineToArgvW splits it, in brackets: [/version][2.0 beta]>
 // With ORVAN_LAUNCHER_HOLD_MS set it then keeps running that long, as a launcher that the user
-// has open holds its program file.
+// has open holds its program file. It ends with the exit code its exit variable names
+// (ORVAN_EXIT_VARIABLE at build time; 0 when unset), as an uninstaller that could not register.
 #include "tests/common/win_files_win.h"
 
 #include <shellapi.h>
@@ -50,6 +51,9 @@ std::wstring bracketedArguments()
 #ifndef ORVAN_RECORD_VARIABLE
 #define ORVAN_RECORD_VARIABLE L"ORVAN_LAUNCHER_RECORD"
 #endif
+#ifndef ORVAN_EXIT_VARIABLE
+#define ORVAN_EXIT_VARIABLE L"ORVAN_LAUNCHER_EXIT"
+#endif
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
@@ -72,5 +76,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     std::wstring hold = envText(L"ORVAN_LAUNCHER_HOLD_MS");
     if (!hold.empty())
         Sleep(static_cast<DWORD>(_wtoi(hold.c_str())));
-    return 0;
+    std::wstring exitCode = envText(ORVAN_EXIT_VARIABLE);
+    return exitCode.empty() ? 0 : _wtoi(exitCode.c_str());
 }

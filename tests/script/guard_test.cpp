@@ -95,6 +95,32 @@ INSTANTIATE_TEST_SUITE_P(Names, EntryOutsideInstallFolder,
                                            "Inhalt/unter/../../boese.txt", "Inhalt/unter\\..\\..\\boese.txt",
                                            "Inhalt//boese.txt", "Inhalt/C:/boese.txt"));
 
+// Names Windows allows no file to have: the script's own message, before anything is extracted,
+// not the one .NET Framework's path functions would give.
+class EntryNameWindowsRefuses : public ScriptTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(EntryNameWindowsRefuses, EndsTheRunWithTheNameBeforeAnythingIsExtracted)
+{
+    publishDefault();
+    pythonZip(scratch() / "paket.zip", {{"Inhalt/ORVAN Launcher.exe", "MZ"}, {GetParam(), "x"}});
+    republish(tree(), scratch() / "paket.zip");
+    Machine machine;
+
+    ScriptRun result = run(machine);
+
+    ASSERT_FALSE(result.lines.empty()) << result.raw;
+    EXPECT_EQ(result.lines.back(),
+              errorLine(std::string("Das Paket enthaelt einen Dateinamen mit Zeichen, die Windows nicht erlaubt: ") + GetParam()))
+        << result.raw;
+    EXPECT_FALSE(fs::exists(machine.installDir()));
+    EXPECT_FALSE(fs::exists(machine.profile / "ORVAN.neu"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, EntryNameWindowsRefuses,
+                         ::testing::Values("Inhalt/a<b.txt", "Inhalt/a>b.txt", "Inhalt/a|b.txt", "Inhalt/a\"b.txt",
+                                           "Inhalt/wer?.txt", "Inhalt/*.txt", "Inhalt/mit\ttab.txt",
+                                           "Inhalt/ordner<1>/a.txt"));
+
 class UnusableVersion : public ScriptTest, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(UnusableVersion, EndsTheRunBeforeAnyFolderIsMadeOrDeleted)

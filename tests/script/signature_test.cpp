@@ -317,3 +317,25 @@ TEST(ManifestKeyEmbedding, OnlyAP256PublicKeyGetsIntoTheScript)
         EXPECT_FALSE(fs::exists(out));
     }
 }
+
+// .NET Framework before 4.7 has no ECParameters: a signed run there ends with what is missing,
+// before any part is fetched or anything written. The type the check asks for is exchanged for
+// one that no framework has.
+TEST_F(SignedManifest, FrameworkWithoutEcParametersIsNamedBeforeAnythingIsFetched)
+{
+    publishSigned(releaseKey().privateKey);
+    Machine machine;
+
+    ScriptRun result = run(machine, signedScript(),
+                           "$PSDefaultParameterValues['Assert-SignatureSupport:TypeName'] = "
+                           "'System.Security.Cryptography.ECParametersVonMorgen'");
+
+    EXPECT_EQ(joined(result.lines),
+              joined({connectingLine(), progressLine(3),
+                      errorLine("Zum Pruefen der Signatur des Update-Manifests fehlt .NET Framework 4.7 (ECParameters). "
+                                "Bitte .NET Framework 4.8 von Microsoft installieren und nochmal versuchen.")}))
+        << result.raw;
+    EXPECT_TRUE(machine.tempEntries().empty()) << joined(machine.tempEntries());
+    EXPECT_FALSE(fs::exists(machine.installDir()));
+    EXPECT_EQ(accessLog().find(".bin"), std::string::npos) << accessLog();
+}

@@ -121,3 +121,68 @@ TEST_F(Staging, FullDiskUnderTheInstallFolderPutsBackWhatWasReplaced)
 
     expectUnchanged(machine, result);
 }
+
+// What an earlier run, a running one or the user left in the profile, and the error it must end
+// the run with ("" when the run installs, clearing the stage and the backup). Files are relative
+// to the profile; a name ending in "/" is an empty folder. Whatever holds "meins" must stay.
+struct Leftover {
+    const char* name;
+    std::vector<std::pair<std::string, std::string>> files;
+    bool lockHeld;
+    std::string (*error)(const Machine&);
+};
+
+void PrintTo(const Leftover& leftover, std::ostream* out) { *out << leftover.name; }
+
+std::string taken(const Machine& m, const char* name)
+{
+    return "Im Benutzerordner gibt es schon \"" + scriptPath(m.profile / name) +
+           "\", das die Installation als Arbeitsordner braucht. Bitte es umbenennen oder verschieben und nochmal versuchen.";
+}
+
+const std::pair<std::string, std::string> kMark{"ORVAN.neu/ORVAN.neu.marke", ""}, kStaged{"ORVAN.neu/daten/halb.txt", "meins"};
+
+class WorkFolders : public ScriptTest, public ::testing::WithParamInterface<Leftover> {};
+
+TEST_P(WorkFolders, AreClearedOnlyWhenNothingOfTheUserOrOfAnotherRunGoes)
+{
+    const Leftover& leftover = GetParam();
+    publishDefault();
+    Machine machine;
+    for (const auto& [name, text] : leftover.files)
+        name.ends_with("/") ? (void)fs::create_directories(machine.profile / name) : writeFile(machine.profile / name, text);
+    fs::path lock = machine.profile / "ORVAN.neu.sperre";
+    writeFile(lock, ""); // as a killed run leaves it where nothing deletes it
+    // Opened as a running installation holds it: for writing, shared with no one.
+    ScriptRun result = run(machine, {}, leftover.lockHeld ? "$other = [IO.FileStream]::new('" + scriptPath(lock) + "', 'Open', 'ReadWrite', 'None')" : "");
+
+    std::string error = leftover.error ? leftover.error(machine) : "";
+    if (error.empty()) {
+        EXPECT_EQ(joined(result.lines), joined(successLines("1.2.3", 1, true, machine.launcher()))) << result.raw;
+        EXPECT_FALSE(fs::exists(machine.profile / "ORVAN.neu") || fs::exists(machine.profile / "ORVAN.alt"));
+        EXPECT_FALSE(underWine() && fs::exists(lock)) << "Windows deletes the lock with its last handle";
+        return;
+    }
+    EXPECT_EQ(joined(result.lines), joined({connectingLine(), progressLine(3), errorLine(error)})) << result.raw;
+    EXPECT_TRUE(machine.tempEntries().empty() && !fs::exists(machine.installDir()));
+    for (const auto& [name, text] : leftover.files)
+        EXPECT_TRUE(text != "meins" || readFile(machine.profile / name) == "meins") << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Profiles, WorkFolders,
+    ::testing::Values(
+        Leftover{"StageOfAnEndedRun", {kMark, {"ORVAN.neu/daten/halb.txt", "halb"}}, false, nullptr},
+        Leftover{"EmptyFolders", {{"ORVAN.neu/leer/", ""}, {"ORVAN.alt/leer/", ""}}, false, nullptr},
+        Leftover{"UsersOwnStage", {{"ORVAN.neu/brief.txt", "meins"}}, false, [](const Machine& m) { return taken(m, "ORVAN.neu"); }},
+        Leftover{"FileNamedLikeTheBackup", {{"ORVAN.alt", "meins"}}, false, [](const Machine& m) { return taken(m, "ORVAN.alt"); }},
+        Leftover{"BackupAfterAFailedRollback", {kMark, {"ORVAN.alt/daten/alt.txt", "meins"}}, false,
+                 [](const Machine& m) {
+                     return "Im Ordner \"" + scriptPath(m.profile / "ORVAN.alt") + "\" liegen noch Dateien, zum Beispiel der "
+                            "vorigen Version, die nicht zurueckgeholt werden konnten. Bitte fehlende Dateien daraus in den Ordner \"" +
+                            scriptPath(m.installDir()) + "\" kopieren, den Ordner danach umbenennen oder entfernen und nochmal versuchen.";
+                 }},
+        Leftover{"AnotherRunUnpacking", {kMark, kStaged}, true, [](const Machine&) {
+                     return std::string("Eine andere Installation des ORVAN Launchers laeuft gerade. Bitte warten, bis sie "
+                                        "fertig ist, und dann nochmal versuchen.");
+                 }}));

@@ -2,6 +2,7 @@
 // the registration call.
 #include "script_harness.h"
 
+#include <algorithm>
 #include <regex>
 
 class SuccessfulRun : public ScriptTest {};
@@ -104,3 +105,29 @@ TEST_F(SuccessfulRun, OverAnExistingInstallationOverwritesKeepsOtherFilesAndSave
     EXPECT_EQ(machine.uninstallerCalls(), "");
     EXPECT_FALSE(fs::exists(machine.installDir() / "ORVAN Deinstallieren.exe"));
 }
+
+// The uninstaller's exit code: the installation finishes either way, and a failed registration
+// is named in the log with its code, right after the registration status.
+class RegistrationExitCode : public ScriptTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(RegistrationExitCode, FinishesAndLogsAFailedEntry)
+{
+    publishDefault();
+    Machine machine;
+
+    ScriptRun result = run(machine, {}, "$env:ORVAN_UNINSTALLER_EXIT = '" + std::to_string(GetParam()) + "'");
+
+    std::vector<std::string> expected = successLines("1.2.3", 1, true, machine.launcher());
+    if (GetParam() != 0) {
+        auto registering = std::find(expected.begin(), expected.end(),
+                                     statusLine("Trage den Launcher in Windows ein (Einstellungen - Apps)"));
+        ASSERT_NE(registering, expected.end());
+        expected.insert(registering + 1, logLine("Hinweis: Der Eintrag in Einstellungen - Apps konnte nicht angelegt werden (Fehlercode " +
+                                                 std::to_string(GetParam()) + ")."));
+    }
+    EXPECT_EQ(joined(result.lines), joined(expected)) << result.raw;
+    EXPECT_EQ(machine.uninstallerCalls(), "[/registrieren][/version][1.2.3]\n");
+    EXPECT_EQ(filesBelow(machine.installDir()), filesBelow(payload()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, RegistrationExitCode, ::testing::Values(0, 1, 5, 112));

@@ -177,9 +177,9 @@ void makeInstallPayload(const fs::path& folder, bool withUninstaller)
         files.uninstaller.reset();
     else if (underWine())
         files.uninstaller = readFile(wine::windowsTools() / "ORVAN Deinstallieren.exe");
-    else // each call appends one line: every argument in brackets
-        files.uninstaller =
-            "#!/bin/sh\nprintf '[%s]' \"$@\" >>\"$HOME/uninstaller-calls.txt\"\necho >>\"$HOME/uninstaller-calls.txt\"\n";
+    else // each call appends one line: every argument in brackets; ORVAN_UNINSTALLER_EXIT is its exit code
+        files.uninstaller = "#!/bin/sh\nprintf '[%s]' \"$@\" >>\"$HOME/uninstaller-calls.txt\"\n"
+                            "echo >>\"$HOME/uninstaller-calls.txt\"\nexit \"${ORVAN_UNINSTALLER_EXIT:-0}\"\n";
     makePayload(folder, files);
 }
 

@@ -78,7 +78,8 @@ Outcome embedScript(const std::string& baseUrl, const fs::path& keyFile, const f
 
 // A payload as the packager gets it: the launcher, subfolders, a UTF-8 name, and optionally the
 // recording uninstaller (a shell script that appends its arguments to uninstaller-calls.txt in
-// the profile; under Wine the test uninstaller of tests/e2e_win).
+// the profile; under Wine the test uninstaller of tests/e2e_win). Either ends with the exit code
+// in the variable ORVAN_UNINSTALLER_EXIT, 0 when it is unset.
 void makeInstallPayload(const fs::path& folder, bool withUninstaller = true);
 // Files below a folder, relative path -> bytes.
 std::map<std::string, std::string> filesBelow(const fs::path& folder);

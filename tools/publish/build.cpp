@@ -562,8 +562,8 @@ bool writeDocuments(const BuildOptions& options, const ManifestKey* key, const f
 }
 
 // With --previous: the parts of the versions that stay come along from the previous tree (linked
-// where the file system allows), so that the tree can be served as it is; the record goes beside
-// the manifest either way.
+// where the file system allows), so that the tree can be served as it is, and the record goes
+// beside the manifest.
 bool carryOnReleases(const BuildOptions& options, const fs::path& work, const Package& package,
                      BuildSummary& summary, std::string& error)
 {
@@ -596,7 +596,9 @@ bool carryOnReleases(const BuildOptions& options, const fs::path& work, const Pa
                 return false;
             }
         }
-    return writeText(gamesFolder(work) / std::string(kReleasesReference), releaseRecordText(summary.record), error);
+    // A first release needs no record: its manifest says all a later --previous needs to know.
+    return options.previousTree.empty() ||
+           writeText(gamesFolder(work) / std::string(kReleasesReference), releaseRecordText(summary.record), error);
 }
 
 bool moveIntoPlace(const fs::path& work, const fs::path& out, const BuildOptions& options, std::string& error)

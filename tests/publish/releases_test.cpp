@@ -2,6 +2,8 @@
 // engineer meets first: each told by what the program prints.
 #include "publish_test_util.h"
 
+#include "publish.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -171,3 +173,73 @@ TEST_F(ReleasesFixture, AMissingSignatureNamesTheRemedy)
 }
 
 } // namespace
+
+namespace {
+
+// A real Windows program from the cross compiler, and a copy signed by osslsigncode with a
+// certificate made for the test.
+struct Programs {
+    fs::path plain;
+    fs::path signed_;
+};
+
+Programs makePrograms(const fs::path& folder)
+{
+    Programs programs{folder / "plain.exe", folder / "signed.exe"};
+    writeFile(folder / "main.c", "int main(void) { return 0; }\n");
+    Outcome compile = runShell("x86_64-w64-mingw32-gcc -o " + shellQuote(programs.plain.string()) + " " +
+                               shellQuote((folder / "main.c").string()));
+    EXPECT_EQ(compile.status, 0) << compile.err;
+    std::string key = shellQuote((folder / "key.pem").string());
+    std::string cert = shellQuote((folder / "cert.pem").string());
+    Outcome sign = runShell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=Test -keyout " + key + " -out " +
+                            cert + " 2>/dev/null && osslsigncode sign -h sha256 -key " + key + " -certs " + cert +
+                            " -in " + shellQuote(programs.plain.string()) + " -out " +
+                            shellQuote(programs.signed_.string()) + " >/dev/null");
+    EXPECT_EQ(sign.status, 0) << sign.err;
+    return programs;
+}
+
+} // namespace
+
+TEST_F(ReleasesFixture, AnUnsignedUninstallerBesideASignedInstallerIsWarnedAbout)
+{
+    Programs programs = makePrograms(dir.path);
+    ASSERT_EQ(authenticodeOfFile(programs.plain.string()), Authenticode::unsigned_);
+    ASSERT_EQ(authenticodeOfFile(programs.signed_.string()), Authenticode::signed_);
+    makePayload(payload);
+    struct Case {
+        fs::path uninstaller;
+        fs::path installer;
+        int status;
+        const char* buildSays;  // nullptr: build says nothing about signatures
+        const char* verifySays; // nullptr: verify says nothing about signatures
+    };
+    const Case cases[] = {
+        {programs.plain, programs.signed_, 3, "traegt keine Authenticode-Signatur; vor build signieren",
+         "WARNUNG: Der Installer ist signiert, das Deinstallationsprogramm im Paket nicht"},
+        {programs.plain, {}, 0, "traegt keine Authenticode-Signatur",
+         "Hinweis: Das Deinstallationsprogramm im Paket traegt keine Authenticode-Signatur"},
+        {programs.signed_, programs.signed_, 0, nullptr, nullptr},
+    };
+    int number = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(number);
+        fs::path tree = dir.path / ("baum-" + std::to_string(++number));
+        Outcome built = runBuild(payload, tree, "1.0", "64K", {}, {"--uninstaller", c.uninstaller.string()});
+        ASSERT_EQ(built.status, 0) << built.err;
+        EXPECT_EQ(built.err.find("Authenticode") != std::string::npos, c.buildSays != nullptr) << built.err;
+        if (c.buildSays) {
+            EXPECT_NE(built.err.find(c.buildSays), std::string::npos) << built.err;
+        }
+        std::vector<std::string> extra = {"--base", "https://download.example.com/games/"};
+        if (!c.installer.empty())
+            extra.insert(extra.end(), {"--installer", c.installer.string()});
+        Outcome check = verify(tree, extra);
+        EXPECT_EQ(check.status, c.status) << check.out;
+        EXPECT_EQ(check.out.find("Authenticode") != std::string::npos, c.verifySays != nullptr) << check.out;
+        if (c.verifySays) {
+            EXPECT_NE(check.out.find(c.verifySays), std::string::npos) << check.out;
+        }
+    }
+}

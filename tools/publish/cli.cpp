@@ -260,7 +260,9 @@ void printReleases(std::FILE* out, const BuildOptions& options, const BuildSumma
         std::fprintf(out, "  behalten: Version %s, %zu %s, abgeloest %s\n", record.versions[i].version.c_str(),
                      record.versions[i].parts.size(), record.versions[i].parts.size() == 1 ? "Teil" : "Teile",
                      record.versions[i].superseded.c_str());
-    if (summary.partsNotCopied > 0)
+    if (summary.partsNotCopied == 1)
+        std::fprintf(out, "  1 behaltener Teil lag nicht im vorigen Baum; er bleibt nur auf dem Server\n");
+    else if (summary.partsNotCopied > 1)
         std::fprintf(out, "  %zu behaltene Teile lagen nicht im vorigen Baum; sie bleiben nur auf dem Server\n",
                      summary.partsNotCopied);
     if (!record.dropped.empty())

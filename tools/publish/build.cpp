@@ -451,6 +451,20 @@ bool loadSigningKey(const BuildOptions& options, SigningKey& key, std::string& e
     return options.signKeyFile.empty() || key;
 }
 
+// The uninstaller is signed before it is packed: a signature made later would change the part
+// digests. An unsigned one still works, but SmartScreen warns about it when it starts.
+void noteUnsignedUninstaller(const std::vector<PayloadFile>& files, std::FILE* log)
+{
+    auto uninstaller = std::find_if(files.begin(), files.end(),
+                                    [](const PayloadFile& f) { return f.relative == kUninstallerName; });
+    if (!log || uninstaller == files.end() || authenticodeOfFile(uninstaller->source) != Authenticode::unsigned_)
+        return;
+    std::fprintf(log,
+                 "Hinweis: %s traegt keine Authenticode-Signatur; vor build signieren, etwa mit scripts/sign "
+                 "--description \"ORVAN Deinstallieren\" ... %s\n",
+                 inQuotes(kUninstallerName).c_str(), inQuotes(uninstaller->source).c_str());
+}
+
 // Every file of the payload, the uninstaller of --uninstaller among them, each fit for Windows.
 bool gatherPayload(const BuildOptions& options, const fs::path& payload, const fs::path& out,
                    std::vector<PayloadFile>& files, std::string& error, std::FILE* log)
@@ -471,6 +485,8 @@ bool gatherPayload(const BuildOptions& options, const fs::path& payload, const f
         checkPayload(files, problems);
     if (!problems.empty())
         error = joinLines(problems);
+    else
+        noteUnsignedUninstaller(files, log);
     return problems.empty();
 }
 
@@ -545,6 +561,46 @@ bool writeDocuments(const BuildOptions& options, const ManifestKey* key, const f
                     writeText(manifestFile.string() + std::string(kSignatureSuffix), signature, error));
 }
 
+// With --previous: the parts of the versions that stay come along from the previous tree (linked
+// where the file system allows), so that the tree can be served as it is, and the record goes
+// beside the manifest.
+bool carryOnReleases(const BuildOptions& options, const fs::path& work, const Package& package,
+                     BuildSummary& summary, std::string& error)
+{
+    std::vector<std::string> names;
+    for (const PartRecord& part : package.parts)
+        names.push_back(part.name);
+    if (!planReleaseRecord(options.previousTree, options.version, names, options.graceDays, std::time(nullptr),
+                           summary.record, error))
+        return false;
+    fs::path launcherFolder = gamesFolder(work) / fs::path(std::string(kManifestReference)).parent_path();
+    fs::path previousFolder = fs::path(options.previousTree) / "games" / fs::path(std::string(kManifestReference)).parent_path();
+    for (std::size_t i = 1; i < summary.record.versions.size(); ++i)
+        for (const std::string& name : summary.record.versions[i].parts) {
+            std::error_code ec;
+            fs::path target = launcherFolder / name;
+            if (fs::exists(target, ec))
+                continue;
+            fs::path source = previousFolder / name;
+            if (!fs::is_regular_file(source, ec)) {
+                ++summary.partsNotCopied;
+                continue;
+            }
+            fs::create_hard_link(source, target, ec);
+            if (ec) {
+                ec.clear();
+                fs::copy_file(source, target, ec);
+            }
+            if (ec) {
+                error = "Kann den Teil " + inQuotes(name) + " aus dem vorigen Baum nicht uebernehmen: " + ec.message();
+                return false;
+            }
+        }
+    // A first release needs no record: its manifest says all a later --previous needs to know.
+    return options.previousTree.empty() ||
+           writeText(gamesFolder(work) / std::string(kReleasesReference), releaseRecordText(summary.record), error);
+}
+
 bool moveIntoPlace(const fs::path& work, const fs::path& out, const BuildOptions& options, std::string& error)
 {
     std::error_code ec;
@@ -588,8 +644,8 @@ bool buildTree(const BuildOptions& options, BuildSummary& summary, std::string& 
         !gatherPayload(options, payload, out, files, error, log) || !makeWorkFolder(out, work, error))
         return false;
     Package package;
-    if (!packPayload(options, work, files, package, error, log) || !writeDocuments(options, key.get(), work, package, error) ||
-        !moveIntoPlace(work, out, options, error)) {
+    if (!packPayload(options, work, files, package, error, log) || !carryOnReleases(options, work, package, summary, error) ||
+        !writeDocuments(options, key.get(), work, package, error) || !moveIntoPlace(work, out, options, error)) {
         std::error_code ec;
         fs::remove_all(work, ec);
         return false;

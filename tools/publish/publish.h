@@ -29,6 +29,9 @@ inline constexpr std::string_view kSignatureSuffix = ".sig";
 inline constexpr std::string_view kKeyMember = "signaturschluessel";
 
 inline constexpr std::uint64_t kDefaultPartSize = 8ull << 20;
+// Below this a part costs the installer more in requests than it carries; a size meant as
+// "100M" but written "100" lands here. build refuses it unless told --force.
+inline constexpr std::uint64_t kMinPartSize = 64ull << 10;
 // The installer reads each part whole into one .NET byte array before appending it; far below
 // that array's limit, and a size no publisher needs.
 inline constexpr std::uint64_t kMaxPartSize = 1ull << 30;
@@ -46,6 +49,12 @@ bool isDigestText(std::string_view text);
 std::string windowsNameProblem(std::string_view name);
 // The manifest's version: it names a temporary folder that the installer later deletes.
 std::string versionProblem(std::string_view version);
+// The form build asks of a new version on top of that: an ASCII letter or digit, then up to
+// kMaxReleaseVersionLength letters, digits, ".", "-", "_" and "+" (1.4.0, 2.0-beta.1,
+// 1.4.0+build.7). Blanks and letters outside ASCII are legal for the installer but make poor
+// folder, part and object names; build refuses them unless told --force.
+inline constexpr std::size_t kMaxReleaseVersionLength = 40;
+std::string releaseVersionProblem(std::string_view version);
 // The path of a payload file below the install folder, "/"-separated as in the zip: the rules
 // of package/paths.h, lengths included.
 std::string payloadPathProblem(std::string_view relative);
@@ -170,6 +179,50 @@ std::string fileListReservedProblem(const std::vector<std::string>& relativePath
 void checkFileList(const std::string* listText, const std::vector<std::string>& payloadPaths, bool hasUninstaller,
                    std::vector<std::string>& problems, std::vector<std::string>& notes);
 
+// ---- Authenticode on a Windows program (authenticode.cpp) ----
+
+enum class Authenticode { notProgram, unsigned_, signed_ };
+// From the first bytes of a file (kAuthenticodeHeadBytes suffice for any linker's headers):
+// whether the PE header's certificate table is filled in.
+inline constexpr std::size_t kAuthenticodeHeadBytes = 4096;
+Authenticode authenticodeOf(std::string_view head);
+// The same for a file; notProgram when it cannot be read.
+Authenticode authenticodeOfFile(const std::string& path);
+
+// ---- Releases that build on each other (history.cpp) ----
+// Beside the manifest, build keeps the record of the versions whose parts the server still
+// holds: the current one, and the ones it replaced, each with the moment it was superseded, so
+// that installers that read an older manifest just before the switch still find its parts. A
+// later build drops a version once its grace period is over and lists the parts to delete;
+// upload deletes them only after the new catalog is in place.
+inline constexpr std::string_view kReleasesReference = "launcher/freigaben.json";
+inline constexpr int kDefaultGraceDays = 7;
+inline constexpr int kMaxGraceDays = 366;
+
+struct ReleaseEntry {
+    std::string version;
+    std::vector<std::string> parts; // file names beside the manifest
+    std::string superseded;         // formatExpiry form; empty for the current version
+};
+
+struct ReleaseRecord {
+    std::vector<ReleaseEntry> versions; // the current one first
+    std::vector<std::string> dropped;   // parts a server may delete once the catalog is up
+};
+
+// Reads a record as build writes it; false with a German sentence in error.
+bool parseReleaseRecord(const std::string& text, ReleaseRecord& record, std::string& error);
+std::string releaseRecordText(const ReleaseRecord& record);
+// A whole number of days from 0 to kMaxGraceDays.
+bool parseGraceDays(std::string_view text, int& days);
+// The record of a new release: version with these parts is current, the previous tree's
+// manifest (and record, if it has one) is what it replaces. The version just replaced always
+// stays; older ones stay until graceDays after they were superseded, and their parts are dropped
+// then, unless a version that stays still names them.
+bool planReleaseRecord(const std::string& previousTree, const std::string& version,
+                       const std::vector<std::string>& parts, int graceDays, std::time_t now,
+                       ReleaseRecord& record, std::string& error);
+
 // ---- The commands ----
 
 struct BuildOptions {
@@ -181,12 +234,16 @@ struct BuildOptions {
     std::string signKeyFile; // P-256 private key in PEM: sign the manifest; empty: no signature
     int validDays = kDefaultValidDays; // how long the signature counts
     std::string uninstallerFile; // packed as "ORVAN Deinstallieren.exe"; empty: the payload's own, if any
+    std::string previousTree; // the tree of the release this one replaces; empty: the first release
+    int graceDays = kDefaultGraceDays; // how long a replaced version's parts stay
 };
 
 struct BuildSummary {
     std::size_t payloadFiles = 0;
     std::uint64_t packageSize = 0;
     std::size_t partCount = 0;
+    ReleaseRecord record;         // as written beside the manifest
+    std::size_t partsNotCopied = 0; // kept parts the previous tree did not hold (they stay on the server)
 };
 
 // Writes the tree; on failure returns false with error set (one problem a line) and leaves no
@@ -204,6 +261,7 @@ struct VerifyOptions {
     std::string caFile;   // extra trust for a served tree
     std::string baseUrl;  // for a tree on disk: the base URL it will be served under
     std::string keyFile;  // P-256 public key in PEM: the manifest's signature must be its
+    std::string installerFile; // the signed orvan-setup.exe: the packed uninstaller should be signed too
 };
 
 struct VerifyReport {
@@ -231,6 +289,18 @@ struct ResignOptions {
 // that verify finds fault with, a manifest whose signature does not check out, and another key.
 // On failure returns false with error set (one problem a line) and leaves the tree as it was.
 bool resignTree(const ResignOptions& options, std::string& expiry, std::string& error);
+
+struct UploadOptions {
+    std::string tree;   // as build wrote it, or only its manifest and signature (resign)
+    std::string remote; // rclone's name of the server's /games/ folder ("studio:games", ":webdav:games")
+    std::string rclone = "rclone";
+};
+
+// Hands the tree to rclone in the order that never shows an installer half a release: parts,
+// manifest and signature one right after the other, the record, the
+// catalog, and only then the parts the record drops. Refuses a tree that would leave the live
+// manifest without its parts. Steps go to log.
+bool uploadTree(const UploadOptions& options, std::string& error, std::FILE* log);
 
 // The command line: 0 done/clean, 1 failed/problems found, 2 bad arguments, 3 (verify) no
 // problem but a warning.

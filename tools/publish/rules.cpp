@@ -218,3 +218,24 @@ bool isInstallerBaseUrl(std::string_view url)
     }
     return true;
 }
+
+std::string releaseVersionProblem(std::string_view version)
+{
+    if (version.empty())
+        return "ist leer";
+    if (version.size() > kMaxReleaseVersionLength)
+        return "ist laenger als " + std::to_string(kMaxReleaseVersionLength) + " Zeichen";
+    auto alnum = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); };
+    if (!alnum(version[0]))
+        return "beginnt nicht mit einem Buchstaben oder einer Ziffer";
+    for (char c : version) {
+        if (alnum(c) || c == '.' || c == '-' || c == '_' || c == '+')
+            continue;
+        if (c == ' ')
+            return "enthaelt ein Leerzeichen";
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return "enthaelt einen Buchstaben ausserhalb ASCII";
+        return describeCharacter(c).insert(0, "enthaelt ");
+    }
+    return {};
+}

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 #include <zip.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -27,6 +28,7 @@ struct Verify {
     std::string caFile;
     fs::path work;       // downloads and the joined package
     const ManifestKey* key = nullptr; // the installer's key, when it is built with one
+    std::string installerFile; // the installer shipped with the release, when named
 };
 
 std::string inQuotes(std::string_view text)
@@ -433,6 +435,7 @@ struct PackageScan {
     std::vector<std::string> payloadPaths;
     std::string listText;
     bool hasList = false;
+    std::string uninstallerHead; // enough of the uninstaller to read its PE headers
     std::map<std::string, std::string> lowerFiles; // folded as Windows compares -> as written
     std::set<std::string> lowerFolders;
 };
@@ -507,13 +510,33 @@ void checkEntryData(Verify& v, zip_t* archive, zip_uint64_t entry, const std::st
             problem(v, label + ": nicht lesbar: " + zip_strerror(archive));
         return;
     }
+    bool isUninstaller = label == "Eintrag " + inQuotes(std::string(kPayloadPrefix) + std::string(kUninstallerName));
     zip_int64_t got;
-    while ((got = zip_fread(file, buffer.data(), buffer.size())) > 0)
+    while ((got = zip_fread(file, buffer.data(), buffer.size())) > 0) {
         if (isList)
             scan.listText.append(buffer.data(), static_cast<std::size_t>(got));
+        if (isUninstaller && scan.uninstallerHead.size() < kAuthenticodeHeadBytes)
+            scan.uninstallerHead.append(buffer.data(),
+                                        std::min(static_cast<std::size_t>(got), kAuthenticodeHeadBytes - scan.uninstallerHead.size()));
+    }
     if (got < 0)
         problem(v, label + ": beschaedigt: " + zip_file_strerror(file));
     zip_fclose(file);
+}
+
+// The uninstaller is started from Settings long after the installer: SmartScreen judges it on
+// its own signature. A release whose installer is signed should not ship it unsigned.
+void checkUninstallerSigned(Verify& v, const PackageScan& scan)
+{
+    if (!v.report->hasUninstaller || authenticodeOf(scan.uninstallerHead) != Authenticode::unsigned_)
+        return;
+    std::string remedy = "; vor build signieren: scripts/sign --description \"ORVAN Deinstallieren\" ... \"" +
+                         std::string(kUninstallerName) + "\", dann build neu";
+    if (!v.installerFile.empty() && authenticodeOfFile(v.installerFile) == Authenticode::signed_)
+        v.report->warnings.push_back("Der Installer ist signiert, das Deinstallationsprogramm im Paket nicht (keine "
+                                     "Authenticode-Signatur)" + remedy);
+    else
+        v.report->notes.push_back("Das Deinstallationsprogramm im Paket traegt keine Authenticode-Signatur" + remedy);
 }
 
 // What only the entries together show: a name that is file and folder, the launcher missing, a
@@ -531,6 +554,7 @@ void checkPayloadWhole(Verify& v, const PackageScan& scan)
     if (scan.outside > 0)
         v.report->notes.push_back(std::to_string(scan.outside) + " Eintraege liegen nicht unter " +
                                   inQuotes(kPayloadPrefix) + " und werden nicht installiert");
+    checkUninstallerSigned(v, scan);
 }
 
 void checkPackage(Verify& v, const fs::path& package)
@@ -618,12 +642,16 @@ void checkSignature(Verify& v, const std::string& updateUrl, const std::string& 
         v.report->notes.push_back(signatureExists(v, signatureUrl)
                                       ? "Neben dem Manifest liegt eine Signatur " + inQuotes(signatureUrl)
                                       : "Neben dem Manifest liegt keine Signatur " + inQuotes(signatureUrl) +
-                                            ": ein Installer, der mit Schluessel gebaut ist, laedt diese Version nicht");
+                                            ": ein Installer, der mit Schluessel gebaut ist, laedt diese Version nicht; "
+                                            "den Baum mit build --sign-key neu bauen");
         return;
     }
     std::string signature;
-    if (!loadDocument(v, "Die Signatur des Manifests", updateUrl + std::string(kSignatureSuffix), signature))
+    if (!loadDocument(v, "Die Signatur des Manifests", updateUrl + std::string(kSignatureSuffix), signature)) {
+        v.report->notes.push_back("Die Signatur schreibt build --sign-key: den Baum damit neu bauen (resign erneuert "
+                                  "nur eine vorhandene)");
         return;
+    }
     std::string fingerprint = manifestKeyFingerprint(v.key);
     switch (checkManifestSignature(v.key, manifestBody, signature)) {
     case SignatureCheck::valid:
@@ -709,6 +737,7 @@ void verifyTree(const VerifyOptions& options, VerifyReport& report)
     Verify v;
     v.report = &report;
     v.caFile = options.caFile;
+    v.installerFile = options.installerFile;
     std::string_view target = options.target;
     v.remote = lowerAscii(target.substr(0, 8)) == "https://" || lowerAscii(target.substr(0, 7)) == "http://";
     if (v.remote) {

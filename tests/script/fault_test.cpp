@@ -2,7 +2,13 @@
 // later attempt installs cleanly once the fault is gone.
 #include "script_harness.h"
 
+#include <chrono>
+#include <csignal>
 #include <regex>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -202,3 +208,46 @@ INSTANTIATE_TEST_SUITE_P(
         PartFault{"DamagedOnce", "damaged", {kDamaged}, "", "damaged\nok\n"},
         PartFault{"DamagedTwice", "damaged\ndamaged", {kDamaged}, "Pruefsumme falsch: Teil 2", "damaged\ndamaged\n"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The connection to nginx reset at the TCP level, inside TLS, half-way through the package
+// (tests/support/link_relay.py between the script and the server): the part it hit is fetched
+// again on a new connection and the installation completes.
+TEST_F(ServerFault, ConnectionResetOnTheLinkInsideAPartIsRepeated)
+{
+    PayloadFiles files;
+    files.uninstaller.reset();
+    files.randomBytes = 1u << 20;
+    fs::remove_all(payload());
+    makePayload(payload(), files);
+    publish(payload(), "1.2.3", "256K");
+    std::size_t parts = manifest()["paket"]["teile"].size();
+    ASSERT_GE(parts, 4u);
+    fs::path portFile = scratch() / "relay.port";
+    pid_t relay = ::fork();
+    if (relay == 0) {
+        ::execlp("python3", "python3", ORVAN_LINK_RELAY_PY, std::to_string(port()).c_str(), portFile.c_str(), "--reset",
+                 std::to_string(600 * 1024).c_str(), nullptr);
+        ::_exit(127);
+    }
+    for (int i = 0; i < 200 && !fs::exists(portFile); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    std::string relayOrigin = "https://" + serverHost() + ":" + readFile(portFile);
+    fs::path script = scratch() / "relayed" / "install.ps1";
+    copyScriptFor(relayOrigin + "/games/", script);
+    Machine machine;
+
+    ScriptRun result = run(machine, script);
+    ::kill(relay, SIGTERM);
+    ::waitpid(relay, nullptr, 0);
+
+    std::vector<std::string> lines, told;
+    for (const std::string& line : withPlatformReasons(result.lines))
+        (line.find("Hinweis: ") != std::string::npos ? told : lines).push_back(line);
+    EXPECT_EQ(joined(lines), joined(successLines("1.2.3", static_cast<int>(parts), false, machine.launcher())))
+        << result.raw;
+    ASSERT_EQ(told.size(), 1u) << result.raw;
+    EXPECT_TRUE(std::regex_match(told[0], std::regex(".*Hinweis: Teil [2-9] konnte nicht geladen werden \\(\\.\\.\\.\\)\\. "
+                                                     "Versuch 2 von 3 folgt in 2 s\\..*")))
+        << told[0];
+    EXPECT_EQ(filesBelow(machine.installDir()), filesBelow(payload()));
+}

@@ -344,9 +344,10 @@ TEST_P(AnswerOverHttp, IsRefusedByTheScriptItself)
     Machine machine;
     std::string wrapper =
         "function Invoke-WebRequest {\n"
-        "    param([switch]$UseBasicParsing, [string]$Uri, [string]$OutFile)\n"
-        "    if ($OutFile) { return Microsoft.PowerShell.Utility\\Invoke-WebRequest -UseBasicParsing -Uri $Uri -OutFile $OutFile }\n"
-        "    $response = Microsoft.PowerShell.Utility\\Invoke-WebRequest -UseBasicParsing -Uri $Uri\n"
+        "    param([switch]$UseBasicParsing, [string]$Uri, [string]$OutFile, $WebSession, $ConnectionTimeoutSeconds,"
+        " $OperationTimeoutSeconds)\n"
+        "    if ($OutFile) { return Microsoft.PowerShell.Utility\\Invoke-WebRequest @PSBoundParameters }\n"
+        "    $response = Microsoft.PowerShell.Utility\\Invoke-WebRequest @PSBoundParameters\n"
         "    if ($Uri -notlike '" + std::string(GetParam().urlPattern) + "') { return $response }\n"
         "    [pscustomobject]@{ BaseResponse = [pscustomobject]@{ ResponseUri = [Uri]'http://127.0.0.1/umgeleitet' };"
         " RawContentStream = $response.RawContentStream }\n"

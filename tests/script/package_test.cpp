@@ -20,6 +20,10 @@ std::vector<std::string> failureAfterPart(int failedPart, int parts, const std::
         lines.push_back(statusLine("Lade Teil " + std::to_string(i) + " / " + std::to_string(parts)));
         lines.push_back(progressLine(partProgress(i, parts)));
     }
+    // A digest that does not match has the part fetched once more before the run ends.
+    if (error.rfind("Pruefsumme falsch", 0) == 0)
+        lines.push_back(logLine("Hinweis: Teil " + std::to_string(failedPart) +
+                                " kam mit falscher Pruefsumme an und wird noch einmal geladen."));
     lines.push_back(errorLine(error));
     return lines;
 }

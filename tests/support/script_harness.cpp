@@ -51,7 +51,7 @@ void startCutServer(Served& s)
     fs::path portFile = s.dir.path / "cut" / "port";
     s.cutServer = ::fork();
     if (s.cutServer == 0) {
-        ::execlp("python3", "python3", ORVAN_CUT_SERVER_PY, s.cutFile.c_str(), "1", portFile.c_str(), nullptr);
+        ::execlp("python3", "python3", ORVAN_CUT_SERVER_PY, s.cutFile.c_str(), portFile.c_str(), nullptr);
         ::_exit(127);
     }
     for (int i = 0; i < 200 && !fs::exists(portFile); ++i)
@@ -252,6 +252,8 @@ void ScriptTest::SetUp()
     for (const auto& entry : fs::directory_iterator(www()))
         fs::remove_all(entry.path(), ec);
     clearAccessLog();
+    setCutAnswers("");
+    std::ofstream(served->cutFile.string() + ".log", std::ios::trunc);
 }
 
 fs::path ScriptTest::www() { return served->https.root; }
@@ -266,6 +268,8 @@ std::string ScriptTest::accessLog() { return readFile(served->dir.path / "access
 void ScriptTest::clearAccessLog() { std::ofstream(served->dir.path / "access.log", std::ios::trunc); }
 std::string ScriptTest::cutUrl() { return origin() + "/abbruch/teil.bin"; }
 fs::path ScriptTest::cutFile() { return served->cutFile; }
+void ScriptTest::setCutAnswers(const std::string& words) { writeFile(served->cutFile.string() + ".answers", words); }
+std::string ScriptTest::cutAnswersGiven() { return readFile(served->cutFile.string() + ".log"); }
 
 void ScriptTest::publish(const fs::path& payloadDir, const std::string& version, const std::string& partSize,
                          const fs::path& signKey)

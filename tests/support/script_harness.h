@@ -112,6 +112,12 @@ protected:
     // Where the cut-connection server answers, and the file it serves.
     static std::string cutUrl();
     static fs::path cutFile();
+    // The answers the cut-connection server gives to the next requests, words of
+    // tests/support/cut_server.py (cut, reset, stall, 503, 404, damaged) one a line; after them
+    // it answers in full. Set empty for each test.
+    static void setCutAnswers(const std::string& words);
+    // The answers it gave since the test began, one word a line (ok: in full).
+    static std::string cutAnswersGiven();
 
     // Replaces whatever is served with a tree built by orvan-publish from payload, its manifest
     // signed with signKey when one is given.

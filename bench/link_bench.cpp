@@ -1,0 +1,182 @@
+// The installation script over an emulated link (tests/support/link_relay.py between it and nginx:
+// 100 Mbit/s, 50 ms round trip) installing 64 MiB of incompressible payload in 8 parts, against
+// the link's own limit (bytes / rate) and against curl fetching the same parts over one
+// connection. Prints when the script's first line came, the catalog and manifest, each part's
+// time beyond what its bytes need on the link (also in round trips), the check, the extraction
+// and the whole run.
+//   link_bench [work folder]   (default: a throw-away folder below the temporary folder)
+#include "script_harness.h"
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr double kRate = 100e6; // bits per second
+constexpr double kRtt = 0.050;  // seconds
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+pid_t startRelay(int target, const fs::path& portFile, int& port)
+{
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::execlp("python3", "python3", ORVAN_LINK_RELAY_PY, std::to_string(target).c_str(), portFile.c_str(), "--rate",
+                 std::to_string(kRate).c_str(), "--rtt", std::to_string(kRtt * 1000).c_str(), "--log",
+                 (portFile.string() + ".log").c_str(), nullptr);
+        ::_exit(127);
+    }
+    for (int i = 0; i < 200 && !fs::exists(portFile); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    port = std::atoi(readFile(portFile).c_str());
+    return pid;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    TempDir scratch;
+    fs::path work = argc > 1 ? fs::path(argv[1]) : scratch.path;
+    fs::create_directories(work);
+    const std::size_t kPayloadBytes = 64u << 20;
+    const std::size_t kParts = 8;
+
+    fs::path payload = work / "payload";
+    fs::remove_all(payload);
+    PayloadFiles files;
+    files.uninstaller.reset();
+    files.data.clear();
+    files.randomBytes = kPayloadBytes;
+    makePayload(payload, files);
+
+    HttpsServer server;
+    if (!startHttpsServer(server, work / "nginx")) {
+        std::fprintf(stderr, "nginx: %s\n", server.error.c_str());
+        return 1;
+    }
+    fs::path tree = server.root;
+    fs::remove_all(tree);
+    buildTree(payload, tree, "9.9.9", "8M");
+    fs::path package = work / "paket.zip";
+    joinPartsTo(tree, package);
+    republish(tree, package, (fs::file_size(package) + kParts - 1) / kParts);
+    fs::remove(package);
+    nlohmann::json manifest = readJson(manifestPath(tree));
+    std::vector<std::size_t> partBytes;
+    std::size_t packageBytes = 0;
+    for (const fs::path& part : partPaths(tree)) {
+        partBytes.push_back(fs::file_size(part));
+        packageBytes += partBytes.back();
+    }
+
+    int relayPort = 0;
+    fs::remove(work / "relay.port");
+    fs::remove(work / "relay.port.log");
+    pid_t relay = startRelay(server.port, work / "relay.port", relayPort);
+    std::string origin = "https://127.0.0.1:" + std::to_string(relayPort);
+    fs::path script = work / "install.ps1";
+    copyScriptFor(origin + "/games/", script);
+    std::printf("Link: %.0f Mbit/s, %.0f ms round trip; package %.2f MiB in %zu parts\n", kRate / 1e6, kRtt * 1000,
+                packageBytes / 1048576.0, partBytes.size());
+
+    fs::path profile = work / "profil";
+    fs::path temp = work / "temp";
+    fs::remove_all(profile);
+    fs::remove_all(temp);
+    fs::create_directories(profile / "Desktop");
+    fs::create_directories(temp);
+    std::string command = "env SSL_CERT_FILE=" + shellQuote(server.certificate.string()) + " HOME=" +
+                          shellQuote(profile.string()) + " USERPROFILE=" + shellQuote(profile.string()) +
+                          " TEMP=" + shellQuote(temp.string()) + " POWERSHELL_TELEMETRY_OPTOUT=1 " +
+                          shellQuote(ORVAN_PWSH) + " -NoProfile -NonInteractive -File " +
+                          shellQuote(ORVAN_RUN_SCRIPT_PS1) + " -Script " + shellQuote(script.string()) + " 2>&1";
+    auto start = Clock::now();
+    FILE* pipe = ::popen(command.c_str(), "r");
+    std::vector<std::pair<double, std::string>> lines;
+    char line[4096];
+    while (pipe && std::fgets(line, sizeof line, pipe)) {
+        std::string text(line);
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        lines.emplace_back(secondsSince(start), text);
+    }
+    if (pipe)
+        ::pclose(pipe);
+    double whole = secondsSince(start);
+    std::string accepted = fs::exists(work / "relay.port.log") ? readFile(work / "relay.port.log") : "";
+    long connections = std::count(accepted.begin(), accepted.end(), '\n');
+    bool done = !lines.empty() && lines.back().second.rfind("@DONE ", 0) == 0;
+
+    // When the first status line starting with prefix came, and the status line after it.
+    auto at = [&lines](const std::string& prefix) {
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].second.rfind(prefix, 0) == 0) {
+                double next = lines[i].first;
+                for (std::size_t j = i + 1; j < lines.size(); ++j)
+                    if (lines[j].second.rfind("@S ", 0) == 0 || lines[j].second.rfind("@DONE", 0) == 0) {
+                        next = lines[j].first;
+                        break;
+                    }
+                return std::make_pair(lines[i].first, next);
+            }
+        return std::make_pair(-1.0, -1.0);
+    };
+
+    // curl: the same parts over one connection, through the same link.
+    std::string cacert = shellQuote(server.certificate.string());
+    std::string curl = "curl -sS --fail --cacert " + cacert;
+    for (const auto& part : manifest["paket"]["teile"]) {
+        std::string name = part["url"].get<std::string>();
+        curl += " -o " + shellQuote((work / ("curl-" + name)).string()) + " " +
+                shellQuote(origin + "/games/launcher/" + name);
+    }
+    auto curlStart = Clock::now();
+    Outcome fetched = runShell(curl);
+    double curlSeconds = secondsSince(curlStart);
+
+    ::kill(relay, SIGTERM);
+    ::waitpid(relay, nullptr, 0);
+    stopHttpsServer(server);
+
+    double limit = packageBytes * 8 / kRate;
+    double firstLine = lines.empty() ? -1 : lines.front().first;
+    std::printf("\nScript (pwsh): %s\n", done ? "installed" : "FAILED");
+    if (!done)
+        for (const auto& [t, text] : lines)
+            std::printf("  %7.2f %s\n", t, text.c_str());
+    std::printf("  %-44s %7ld\n", "connections opened", connections);
+    std::printf("  %-44s %7.3f s\n", "start to first line", firstLine);
+    auto [connect, loading] = at("@S Verbinde mit ");
+    std::printf("  %-44s %7.3f s  (%.1f round trips)\n", "catalog and manifest", loading - connect,
+                (loading - connect) / kRtt);
+    double worstBeyond = 0;
+    for (std::size_t i = 0; i < partBytes.size(); ++i) {
+        auto [from, to] = at("@S Lade Teil " + std::to_string(i + 1) + " / ");
+        double own = partBytes[i] * 8 / kRate;
+        double beyond = (to - from) - own;
+        worstBeyond = std::max(worstBeyond, beyond);
+        std::printf("  part %zu: %7.3f s, link's own %6.3f s, beyond %6.3f s (%.2f round trips)\n", i + 1, to - from,
+                    own, beyond, beyond / kRtt);
+    }
+    auto [check, unpack] = at("@S Pruefe Paket");
+    auto [unpackFrom, unpackTo] = at("@S Entpacke Dateien");
+    std::printf("  %-44s %7.3f s\n", "package check", unpack - check);
+    std::printf("  %-44s %7.3f s\n", "extraction and move", unpackTo - unpackFrom);
+    std::printf("  %-44s %7.3f s\n", "whole run", whole);
+    std::printf("\nLink's limit (bytes / rate): %.3f s; target: limit + start + 1 s = %.3f s; whole run %s it\n", limit,
+                limit + firstLine + 1, whole <= limit + firstLine + 1 ? "meets" : "MISSES");
+    std::printf("Worst part beyond the link's time: %.2f round trips (target at most 1.5)\n", worstBeyond / kRtt);
+    std::printf("curl, the same parts over one connection: %.3f s%s (limit %.3f s)\n", curlSeconds,
+                fetched.status == 0 ? "" : " FAILED", limit);
+    return done ? 0 : 1;
+}

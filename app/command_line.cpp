@@ -22,14 +22,14 @@ std::wstring switchName(std::wstring_view arg)
 int exitCodeFor(FailureClass failure)
 {
     switch (failure) {
-    case FailureClass::network: return kExitNoConnection;
-    case FailureClass::inUse: return kExitInUse;
-    case FailureClass::diskFull: return kExitDiskFull;
-    case FailureClass::check: return kExitCheckFailed;
-    case FailureClass::running: return kExitAlreadyRunning;
+    case FailureClass::network: return kInstallExitNoConnection;
+    case FailureClass::inUse: return kInstallExitInUse;
+    case FailureClass::diskFull: return kInstallExitDiskFull;
+    case FailureClass::check: return kInstallExitCheckFailed;
+    case FailureClass::running: return kInstallExitAlreadyRunning;
     case FailureClass::other: break;
     }
-    return kExitOtherFailure;
+    return kInstallExitOtherFailure;
 }
 
 bool parseInstallerArguments(const std::vector<std::wstring>& args, InstallerCall& call, std::wstring& problem)
@@ -84,13 +84,13 @@ std::wstring outcomeText(int exitCode, std::wstring_view detail)
 {
     std::wstring out = L"ERGEBNIS " + std::to_wstring(exitCode) + L": ";
     switch (exitCode) {
-    case kExitInstalled: out += L"installiert"; break;
-    case kExitBadCall: out += L"falscher Aufruf"; break;
-    case kExitNoConnection: out += L"keine Verbindung zum Server"; break;
-    case kExitInUse: out += L"Datei in Gebrauch"; break;
-    case kExitDiskFull: out += L"kein Platz auf dem Datentr\u00E4ger"; break;
-    case kExitCheckFailed: out += L"Pr\u00FCfung fehlgeschlagen"; break;
-    case kExitAlreadyRunning: out += L"eine andere Installation l\u00E4uft"; break;
+    case kInstallExitInstalled: out += L"installiert"; break;
+    case kInstallExitBadCall: out += L"falscher Aufruf"; break;
+    case kInstallExitNoConnection: out += L"keine Verbindung zum Server"; break;
+    case kInstallExitInUse: out += L"Datei in Gebrauch"; break;
+    case kInstallExitDiskFull: out += L"kein Platz auf dem Datentr\u00E4ger"; break;
+    case kInstallExitCheckFailed: out += L"Pr\u00FCfung fehlgeschlagen"; break;
+    case kInstallExitAlreadyRunning: out += L"eine andere Installation l\u00E4uft"; break;
     default: out += L"Fehler"; break;
     }
     if (!detail.empty()) {

@@ -24,14 +24,14 @@ struct InstallerCall {
 // Exit codes of an unattended run; stable, as callers decide on them. The window's own run ends
 // with 0 as before.
 enum InstallerExitCode : int {
-    kExitInstalled = 0,
-    kExitOtherFailure = 1,
-    kExitBadCall = 2,
-    kExitNoConnection = 3,  // the server cannot be reached
-    kExitInUse = 4,         // the launcher or another file of the installation is in use
-    kExitDiskFull = 5,
-    kExitCheckFailed = 6,   // a digest, the signature or the manifest's date: the release is wrong
-    kExitAlreadyRunning = 7, // another installation runs for this user
+    kInstallExitInstalled = 0,
+    kInstallExitOtherFailure = 1,
+    kInstallExitBadCall = 2,
+    kInstallExitNoConnection = 3,  // the server cannot be reached
+    kInstallExitInUse = 4,         // the launcher or another file of the installation is in use
+    kInstallExitDiskFull = 5,
+    kInstallExitCheckFailed = 6,   // a digest, the signature or the manifest's date: the release is wrong
+    kInstallExitAlreadyRunning = 7, // another installation runs for this user
 };
 
 int exitCodeFor(FailureClass failure);

@@ -38,7 +38,7 @@ void applyInstallDone(InstallerState& state, std::wstring_view launcherPath)
     state.launcherPath = launcherPath;
     state.busy = false;
     state.done = true;
-    state.exitCode = kExitInstalled;
+    state.exitCode = kInstallExitInstalled;
     state.progress = 100;
     state.statusText = L"Installation abgeschlossen.";
     pushLogLine(state, L"FERTIG.");

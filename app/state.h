@@ -33,7 +33,7 @@ struct InstallerState {
     // How the installer was called: the window, or an installation that runs by itself.
     RunMode runMode = RunMode::window;
     // What an unattended run ends with: set by the attempt's outcome.
-    int exitCode = kExitOtherFailure;
+    int exitCode = kInstallExitOtherFailure;
 };
 
 // The one process-wide instance; the UI thread alone touches it.

@@ -56,12 +56,12 @@ int unattendedExitCode()
 int reportBadCall(const InstallerCall& call, const std::wstring& problem)
 {
     if (!call.logFile.empty() && openRunLog(call.logFile)) {
-        writeRunLog(outcomeText(kExitBadCall, problem));
+        writeRunLog(outcomeText(kInstallExitBadCall, problem));
         CloseHandle(runLog);
         runLog = INVALID_HANDLE_VALUE;
     }
     if (call.mode != RunMode::silent)
         MessageBoxW(nullptr, installerText::badCall(problem).c_str(), std::wstring(installerText::kTitle).c_str(),
                     MB_ICONERROR | MB_SETFOREGROUND);
-    return kExitBadCall;
+    return kInstallExitBadCall;
 }

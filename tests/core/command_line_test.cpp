@@ -60,8 +60,8 @@ TEST(InstallerCommandLine, EveryFailureClassHasItsOwnExitCode)
     };
     for (const auto& [failure, code] : expected)
         EXPECT_EQ(exitCodeFor(failure), code) << static_cast<int>(failure);
-    EXPECT_EQ(kExitBadCall, 2);
-    EXPECT_EQ(kExitInstalled, 0);
+    EXPECT_EQ(kInstallExitBadCall, 2);
+    EXPECT_EQ(kInstallExitInstalled, 0);
 }
 
 TEST(InstallerCommandLine, RunLogLinesAndTheOutcome)

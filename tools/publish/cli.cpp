@@ -335,5 +335,7 @@ int runPublishCommand(int argc, char** argv, std::FILE* out, std::FILE* err)
         return runVerify(argc, argv, out, err);
     if (command == "resign")
         return runResign(argc, argv, out, err);
+    if (command == "winget")
+        return runWinget(argc, argv, out, err);
     return usageError(err, "unbekannter Befehl \"" + command + "\"");
 }

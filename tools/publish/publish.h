@@ -235,3 +235,5 @@ bool resignTree(const ResignOptions& options, std::string& expiry, std::string& 
 // The command line: 0 done/clean, 1 failed/problems found, 2 bad arguments, 3 (verify) no
 // problem but a warning.
 int runPublishCommand(int argc, char** argv, std::FILE* out, std::FILE* err);
+// "orvan-publish winget ...": the Windows Package Manager's manifests for the installer (winget.cpp).
+int runWinget(int argc, char** argv, std::FILE* out, std::FILE* err);

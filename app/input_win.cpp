@@ -1,6 +1,7 @@
 #include "engine/worker_win.h"
 #include "scale.h"
 #include "state.h"
+#include "unattended_win.h"
 #include "window_win.h"
 
 #include <shellapi.h>
@@ -52,6 +53,8 @@ LRESULT onKeyDown(HWND window, WPARAM virtualKey, LPARAM flags)
 
 LRESULT pressButton(HWND window)
 {
+    if (unattended(installerState)) // started by itself; the launcher is not opened either
+        return 0;
     switch (applyButtonClick(installerState)) {
     case ClickAction::OpenLauncherAndQuit: {
         // The launcher starts in its own folder, not in the installer's (usually Downloads),
@@ -64,15 +67,23 @@ LRESULT pressButton(HWND window)
         break;
     }
     case ClickAction::StartAttempt:
-        showStateChange(mainWindow);
-        if (!startInstallWorker()) {
-            // Without a worker nothing would ever end the attempt.
-            applyInstallError(installerState, L"Die Installation konnte nicht gestartet werden.");
-            showStateChange(mainWindow);
-        }
+        startAttempt(window);
         break;
     case ClickAction::None:
         break;
     }
     return 0;
+}
+
+void startAttempt(HWND)
+{
+    showStateChange(mainWindow);
+    if (!startInstallWorker()) {
+        // Without a worker nothing would ever end the attempt.
+        constexpr wchar_t kNotStarted[] = L"Die Installation konnte nicht gestartet werden.";
+        applyInstallError(installerState, kNotStarted);
+        showStateChange(mainWindow);
+        if (unattended(installerState))
+            endUnattendedRun(mainWindow, kNotStarted);
+    }
 }

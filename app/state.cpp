@@ -38,15 +38,17 @@ void applyInstallDone(InstallerState& state, std::wstring_view launcherPath)
     state.launcherPath = launcherPath;
     state.busy = false;
     state.done = true;
+    state.exitCode = kInstallExitInstalled;
     state.progress = 100;
     state.statusText = L"Installation abgeschlossen.";
     pushLogLine(state, L"FERTIG.");
 }
 
-void applyInstallError(InstallerState& state, std::wstring_view message)
+void applyInstallError(InstallerState& state, std::wstring_view message, FailureClass failure)
 {
     state.busy = false;
     state.failed = true;
+    state.exitCode = exitCodeFor(failure);
     state.statusText = message;
     std::wstring line = L"FEHLER: ";
     line += message;
@@ -60,6 +62,8 @@ const ButtonRect& buttonRectInForce(const InstallerState& state)
 
 bool buttonActs(const InstallerState& state)
 {
+    if (unattended(state))
+        return false;
     return state.done || !state.busy;
 }
 

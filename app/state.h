@@ -2,6 +2,7 @@
 // Everything the window shows and decides on, and the changes the worker's messages and the
 // button make to it. Only the UI thread reads or writes the state.
 
+#include "command_line.h"
 #include "layout.h"
 
 #include <cstddef>
@@ -29,6 +30,10 @@ struct InstallerState {
     // The launcher has been opened and the installer is ending: a press still queued behind the
     // one that opened it (a screen reader's, a key's) must not open it a second time.
     bool launcherOpened = false;
+    // How the installer was called: the window, or an installation that runs by itself.
+    RunMode runMode = RunMode::window;
+    // What an unattended run ends with: set by the attempt's outcome.
+    int exitCode = kInstallExitOtherFailure;
 };
 
 // The one process-wide instance; the UI thread alone touches it.
@@ -41,15 +46,21 @@ void applyTimerTick(InstallerState& state);
 void applyInstallProgress(InstallerState& state, std::uintptr_t wParam);
 void applyInstallLine(InstallerState& state, std::uintptr_t wParam, std::wstring_view text);
 void applyInstallDone(InstallerState& state, std::wstring_view launcherPath);
-void applyInstallError(InstallerState& state, std::wstring_view message);
+void applyInstallError(InstallerState& state, std::wstring_view message, FailureClass failure = FailureClass::other);
 
 // The rectangle that hit tests and painting use: the start button once done is set.
 const ButtonRect& buttonRectInForce(const InstallerState& state);
 
+// The installation runs by itself: no click, key or screen reader presses the button.
+inline bool unattended(const InstallerState& state)
+{
+    return state.runMode != RunMode::window;
+}
+
 enum class ClickAction { None, StartAttempt, OpenLauncherAndQuit };
 
 // Whether pressing the button (a click, a key or a screen reader's default action) does anything:
-// not while an attempt runs.
+// not while an attempt runs, and never in a run that goes by itself.
 bool buttonActs(const InstallerState& state);
 
 // Virtual-key codes as Windows numbers them.

@@ -4,6 +4,7 @@
 #include "engine/messages.h"
 #include "scale.h"
 #include "state.h"
+#include "unattended_win.h"
 
 #include <deque>
 #include <utility>
@@ -88,7 +89,8 @@ std::wstring takeText(LPARAM lParam)
 LRESULT onCreate(HWND window)
 {
     setButtonRects(installerState);
-    SetTimer(window, kAnimationTimerId, kAnimationPeriodMs, nullptr);
+    if (installerState.runMode != RunMode::silent) // nothing to animate without a window
+        SetTimer(window, kAnimationTimerId, kAnimationPeriodMs, nullptr);
     windowDpi = dpiOf(window);
     focusCuesShown = false;
     installerState.focusFrame = false;
@@ -155,8 +157,12 @@ LRESULT onPressButton(HWND window)
     return pressButton(window);
 }
 
-LRESULT onTimer(HWND window)
+LRESULT onTimer(HWND window, WPARAM timerId)
 {
+    if (timerId == kCloseTimerId) {
+        DestroyWindow(window);
+        return 0;
+    }
     applyTimerTick(installerState);
     return repaint(window);
 }
@@ -169,20 +175,30 @@ LRESULT onInstallProgress(HWND window, WPARAM percent)
 
 LRESULT onInstallLine(HWND window, WPARAM logOnly, LPARAM text)
 {
-    applyInstallLine(installerState, logOnly, takeText(text));
+    std::wstring line = takeText(text);
+    applyInstallLine(installerState, logOnly, line);
+    writeRunLog(line);
     return repaint(window);
 }
 
 LRESULT onInstallDone(HWND window, LPARAM launcherPath)
 {
-    applyInstallDone(installerState, takeText(launcherPath));
-    return repaint(window);
+    std::wstring path = takeText(launcherPath);
+    applyInstallDone(installerState, path);
+    LRESULT result = repaint(window);
+    if (unattended(installerState))
+        endUnattendedRun(window, path);
+    return result;
 }
 
-LRESULT onInstallError(HWND window, LPARAM message)
+LRESULT onInstallError(HWND window, WPARAM failure, LPARAM message)
 {
-    applyInstallError(installerState, takeText(message));
-    return repaint(window);
+    std::wstring text = takeText(message);
+    applyInstallError(installerState, text, static_cast<FailureClass>(failure));
+    LRESULT result = repaint(window);
+    if (unattended(installerState))
+        endUnattendedRun(window, text);
+    return result;
 }
 
 } // namespace
@@ -207,7 +223,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_DESTROY: return onDestroy(window);
     case WM_PAINT: return onPaint(window);
     case WM_SETCURSOR: return onSetCursor(window, wParam, lParam);
-    case WM_TIMER: return onTimer(window);
+    case WM_TIMER: return onTimer(window, wParam);
     case WM_LBUTTONDOWN: return onLButtonDown(window, static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam)));
     case WM_KEYDOWN: return onKeyDown(window, wParam, lParam);
     case WM_ACTIVATE: return onActivate(window, wParam, lParam);
@@ -219,7 +235,7 @@ LRESULT CALLBACK windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_INSTALL_PROGRESS: return onInstallProgress(window, wParam);
     case WM_INSTALL_LINE: return onInstallLine(window, wParam, lParam);
     case WM_INSTALL_DONE: return onInstallDone(window, lParam);
-    case WM_INSTALL_ERROR: return onInstallError(window, lParam);
+    case WM_INSTALL_ERROR: return onInstallError(window, wParam, lParam);
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -285,8 +301,11 @@ HWND createMainWindow(HINSTANCE instance)
 {
     int dpi = systemDpi();
     RECT place = centredWindowRect(dpi);
+    // Without a window the worker's messages still need a receiver: a message-only window,
+    // which is never shown and which the desktop never lists.
+    HWND parent = installerState.runMode == RunMode::silent ? HWND_MESSAGE : nullptr;
     HWND window = CreateWindowExW(0, kClassName, kWindowTitle, kWindowStyle, place.left, place.top,
-                                  place.right - place.left, place.bottom - place.top, nullptr, nullptr, instance,
+                                  place.right - place.left, place.bottom - place.top, parent, nullptr, instance,
                                   nullptr);
     // Per monitor, the screen the window came up on may have another scale than the system's.
     if (window != nullptr && windowDpi != dpi) {
@@ -315,7 +334,16 @@ int runInstaller(HINSTANCE instance)
     mainWindow = createMainWindow(instance);
     if (mainWindow == nullptr)
         return 1; // nothing to show; a window that cannot be made is the one start-up failure reported
-    ShowWindow(mainWindow, SW_SHOW);
-    UpdateWindow(mainWindow);
-    return runMessageLoop();
+    if (installerState.runMode != RunMode::silent) {
+        ShowWindow(mainWindow, SW_SHOW);
+        UpdateWindow(mainWindow);
+    }
+    if (!unattended(installerState))
+        return runMessageLoop();
+    if (applyButtonClick(installerState) == ClickAction::StartAttempt) {
+        writeRunLog(installerState.statusText);
+        startAttempt(mainWindow);
+    }
+    runMessageLoop();
+    return unattendedExitCode();
 }

@@ -57,3 +57,5 @@ LRESULT onLButtonDown(HWND window, int x, int y);
 LRESULT onKeyDown(HWND window, WPARAM virtualKey, LPARAM flags);
 // A click, a key or a screen reader's default action on the button.
 LRESULT pressButton(HWND window);
+// The state has been reset for a new attempt: shows it and starts the worker.
+void startAttempt(HWND window);

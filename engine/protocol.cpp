@@ -27,13 +27,47 @@ constexpr LineTag kLineTags[] = {
     {L"@ERR ", WM_INSTALL_ERROR},
 };
 
+// Before the decoding: the names are ASCII, and what follows the tag is matched as bytes.
+constexpr std::string_view kClassTag = "@KLASSE ";
+
+struct ClassName {
+    std::string_view name;
+    FailureClass failure;
+};
+
+constexpr ClassName kClassNames[] = {
+    {"netz", FailureClass::network},
+    {"belegt", FailureClass::inUse},
+    {"speicher", FailureClass::diskFull},
+    {"pruefung", FailureClass::check},
+    {"laeuft", FailureClass::running},
+};
+
 } // namespace
 
+FailureClass failureClassNamed(std::string_view name)
+{
+    for (const ClassName& known : kClassNames)
+        if (known.name == name)
+            return known.failure;
+    return FailureClass::other;
+}
+
 bool interpretScriptLine(std::string_view line, const LineCodec& codec, ScriptMessage& out)
+{
+    FailureClass ignored = FailureClass::other;
+    return interpretScriptLine(line, codec, out, ignored);
+}
+
+bool interpretScriptLine(std::string_view line, const LineCodec& codec, ScriptMessage& out, FailureClass& failure)
 {
     line = trimScriptLine(line);
     if (line.empty())
         return false;
+    if (line.substr(0, kClassTag.size()) == kClassTag) {
+        failure = failureClassNamed(line.substr(kClassTag.size()));
+        return false;
+    }
 
     // Decoding stops at a NUL inside the line, as the platform's conversion of a C string does.
     std::string nulTerminated(line);
@@ -48,7 +82,7 @@ bool interpretScriptLine(std::string_view line, const LineCodec& codec, ScriptMe
             out.wParam = codec.toInt(decoded.c_str() + tag.tag.size());
             out.text.clear();
         } else {
-            out.wParam = 0;
+            out.wParam = tag.message == WM_INSTALL_ERROR ? static_cast<std::intptr_t>(failure) : 0;
             out.text.assign(view.substr(tag.tag.size()));
         }
         return true;

@@ -3,6 +3,8 @@
 // decoded from UTF-8 and turned into at most one installer message. Platform-free: decoding and
 // the number conversion come in through LineCodec, posting is the caller's.
 
+#include "messages.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -28,7 +30,15 @@ struct ScriptMessage {
 std::string_view trimScriptLine(std::string_view line);
 
 // Interprets one line (without its line feed). Returns false for a line that posts nothing.
+// A line "@KLASSE <name>" posts nothing: it names the class of the failure that the next "@ERR"
+// line reports, kept in `failure` until then; "@ERR" carries it as its wParam. An unknown name
+// is `other`.
+bool interpretScriptLine(std::string_view line, const LineCodec& codec, ScriptMessage& out, FailureClass& failure);
+// The same for a reader that keeps no class from line to line ("@ERR" then carries `other`).
 bool interpretScriptLine(std::string_view line, const LineCodec& codec, ScriptMessage& out);
+
+// The class a "@KLASSE" line names: netz, belegt, speicher, pruefung, laeuft; anything else is `other`.
+FailureClass failureClassNamed(std::string_view name);
 
 // Holds what arrived after the last line feed until the rest of its line comes.
 struct LineFramer {

@@ -15,8 +15,14 @@ bool postInstallText(UINT message, WPARAM wParam, std::wstring text)
 
 UINT dispatchScriptLine(std::string_view line)
 {
+    FailureClass failure = FailureClass::other;
+    return dispatchScriptLine(line, failure);
+}
+
+UINT dispatchScriptLine(std::string_view line, FailureClass& failure)
+{
     ScriptMessage message;
-    if (!interpretScriptLine(line, windowsCodec, message))
+    if (!interpretScriptLine(line, windowsCodec, message, failure))
         return 0;
     bool posted = message.message == WM_INSTALL_PROGRESS
                       ? PostMessageW(mainWindow, message.message, static_cast<WPARAM>(message.wParam), 0) != 0

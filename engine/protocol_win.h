@@ -18,3 +18,5 @@ bool postInstallText(UINT message, WPARAM wParam, std::wstring text);
 // Trims, decodes and posts one protocol line (without its line feed). Returns the message it
 // posted, or 0 for a line that posts nothing or whose post failed.
 UINT dispatchScriptLine(std::string_view line);
+// The same, keeping the failure class a "@KLASSE" line names for the "@ERR" line after it.
+UINT dispatchScriptLine(std::string_view line, FailureClass& failure);

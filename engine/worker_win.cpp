@@ -95,12 +95,13 @@ HANDLE writeScriptFile(const wchar_t* scriptPath)
 bool relayOutput(HANDLE readEnd)
 {
     LineFramer framer;
+    FailureClass failure = FailureClass::other;
     bool outcome = false;
     char buffer[kReadChunkSize];
     DWORD got = 0;
     while (ReadFile(readEnd, buffer, kReadChunkSize, &got, nullptr) && got > 0) {
         feedScriptBytes(framer, buffer, got, [&](std::string_view line) {
-            UINT posted = dispatchScriptLine(line);
+            UINT posted = dispatchScriptLine(line, failure);
             if (posted == WM_INSTALL_DONE || posted == WM_INSTALL_ERROR)
                 outcome = true;
         });
@@ -180,16 +181,46 @@ const wchar_t* runAttempt()
     return outcome ? nullptr : L"Die Installation wurde unerwartet beendet.";
 }
 
+// One installation at a time for the user, whichever installer process runs it: the named
+// mutex exists while one does. The handle is inheritable, so PowerShell holds it too and a script
+// that goes on after its installer was closed still counts. False when another one holds it; a
+// mutex that cannot be made at all does not stop the installation.
+bool claimInstallation(HANDLE& claim)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    claim = CreateMutexW(&inheritable, FALSE, kInstallationMutexName);
+    if (claim != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(claim);
+        claim = nullptr;
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 DWORD WINAPI installWorker(LPVOID)
 {
     AcquireSRWLockExclusive(&scriptFileLock);
-    const wchar_t* error = runAttempt();
+    HANDLE claim = nullptr;
+    bool claimed = claimInstallation(claim);
+    const wchar_t* error = claimed ? runAttempt() : nullptr;
+    if (claim != nullptr)
+        CloseHandle(claim);
     ReleaseSRWLockExclusive(&scriptFileLock);
-    if (error != nullptr)
+    if (!claimed)
+        postInstallText(WM_INSTALL_ERROR, static_cast<WPARAM>(FailureClass::running),
+                        L"Eine andere Installation des ORVAN Launchers l\u00E4uft bereits. Bitte warten, bis sie "
+                        L"beendet ist, und dann nochmal versuchen.");
+    else if (error != nullptr)
         postInstallText(WM_INSTALL_ERROR, 0, error);
     return 0;
+}
+
+void waitForInstallWorkers()
+{
+    AcquireSRWLockExclusive(&scriptFileLock);
+    ReleaseSRWLockExclusive(&scriptFileLock);
 }
 
 bool startInstallWorker()

@@ -128,3 +128,44 @@ TEST(LineProtocol, EachLineIsDispatchedAsSoonAsItsLineFeedArrives)
 }
 
 } // namespace
+
+// The class line posts nothing and goes with the "@ERR" after it; without one, or with a name it
+// does not know, the failure is `other`.
+TEST(LineProtocol, FailureClassLineGoesWithTheErrorAfterIt)
+{
+    struct Case {
+        std::string stream;
+        FailureClass failure;
+        Lines posted;
+    };
+    const Case cases[] = {
+        {"@KLASSE netz\n@ERR Keine Verbindung\n", FailureClass::network, {"ERROR \"Keine Verbindung\""}},
+        {"@S a\n@KLASSE belegt \r\n@ERR x\n", FailureClass::inUse, {"STATUS \"a\"", "ERROR \"x\""}},
+        {"@KLASSE speicher\n@ERR x\n", FailureClass::diskFull, {"ERROR \"x\""}},
+        {"@KLASSE pruefung\n@ERR x\n", FailureClass::check, {"ERROR \"x\""}},
+        {"@KLASSE laeuft\n@ERR x\n", FailureClass::running, {"ERROR \"x\""}},
+        {"@KLASSE sonst\n@ERR x\n", FailureClass::other, {"ERROR \"x\""}},
+        {"@KLASSE Netz\n@ERR x\n", FailureClass::other, {"ERROR \"x\""}},
+        {"@KLASSE \n@KLASSEnetz\n@klasse netz\n@ERR x\n", FailureClass::other,
+         {"LOG \"@KLASSE\"", "LOG \"@KLASSEnetz\"", "LOG \"@klasse netz\"", "ERROR \"x\""}},
+        {"@ERR x\n", FailureClass::other, {"ERROR \"x\""}},
+    };
+    for (const Case& c : cases) {
+        Lines posted;
+        std::intptr_t errorWParam = -1;
+        FailureClass failure = FailureClass::other;
+        LineFramer framer;
+        feedScriptBytes(framer, c.stream.data(), c.stream.size(), [&](std::string_view line) {
+            ScriptMessage message;
+            if (!interpretScriptLine(line, portableCodec, message, failure))
+                return;
+            posted.push_back(describeScriptMessage(message));
+            if (message.message == WM_INSTALL_ERROR)
+                errorWParam = message.wParam;
+        });
+        EXPECT_EQ(posted, c.posted) << c.stream;
+        EXPECT_EQ(errorWParam, static_cast<std::intptr_t>(c.failure)) << c.stream;
+        // A reader that keeps no class sees the same lines, the class line among none of them.
+        EXPECT_EQ(post(c.stream), c.posted) << c.stream;
+    }
+}

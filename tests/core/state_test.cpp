@@ -143,3 +143,26 @@ TEST(Keys, ThePressActsWhereAClickWould)
 }
 
 } // namespace
+
+namespace {
+
+// An unattended run ends with the code of its outcome, and nobody's press counts in it.
+TEST(UnattendedRun, OutcomeSetsTheExitCodeAndTheButtonNeverActs)
+{
+    InstallerState state;
+    state.runMode = RunMode::passive;
+    EXPECT_EQ(state.exitCode, kInstallExitOtherFailure) << "a run that ends without an outcome failed";
+    EXPECT_FALSE(buttonActs(state));
+    ASSERT_EQ(applyButtonClick(state), ClickAction::StartAttempt) << "the run starts its attempt itself";
+    applyInstallError(state, L"Keine Verbindung", FailureClass::network);
+    EXPECT_EQ(state.exitCode, kInstallExitNoConnection);
+    EXPECT_EQ(state.statusText, L"Keine Verbindung");
+    EXPECT_FALSE(buttonActs(state));
+    applyInstallDone(state, L"C:\\x.exe");
+    EXPECT_EQ(state.exitCode, kInstallExitInstalled);
+    EXPECT_FALSE(buttonActs(state));
+    state.runMode = RunMode::window;
+    EXPECT_TRUE(buttonActs(state));
+}
+
+} // namespace

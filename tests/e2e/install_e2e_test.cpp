@@ -596,4 +596,152 @@ TEST_F(PlacedInstallation, TheRecordsNewTextNeverReachesWhatLayUnderItsName)
         EXPECT_EQ(record == kept, status != 0) << what;
         EXPECT_EQ(registryValues(kUninstallKey)["DisplayVersion"].data, status == 0 ? "10.1" : "10.0") << what;
     }
+
+// ---- Unattended: the switches, their exit codes and the run log ----
+
+namespace {
+
+constexpr const char* kInstallerWindow = "^ORVAN Launcher // Installation$";
+constexpr const char* kBadCallTitle = "ORVAN Launcher installieren";
+
+// One unattended installer run, watched until it ends: what showed on the screen meanwhile.
+struct UnattendedRun {
+    InstallerRun run;
+    fs::path log;             // the run log, when the arguments name it
+    bool windowShown = false; // the installer window was mapped
+    bool anyWindow = false;   // an X window of the installer existed at all, shown or not
+    bool dialogAnswered = false;
+};
+
+struct Unattended : Uninstallation {
+    // "LOG" in the arguments stands for the run's log file, C:\e2e\<name>\protokoll.txt.
+    void launch(UnattendedRun& u, const std::string& name, std::vector<std::string> arguments)
+    {
+        placeInstaller(u.run, name);
+        u.log = u.run.root / "protokoll.txt";
+        fs::remove(u.log);
+        for (std::string& arg : arguments)
+            if (arg == "LOG")
+                arg = windowsPath(u.log);
+        launchInstaller(u.run, arguments);
+    }
+
+    // Until every run has ended, bounded; the dialog of a bad call, once it shows, is answered.
+    bool watch(const std::vector<UnattendedRun*>& runs, int timeoutMs)
+    {
+        for (int waited = 0; waited < timeoutMs; waited += 150) {
+            bool going = false;
+            for (UnattendedRun* u : runs) {
+                if (waitForExit(u->run, 0))
+                    continue;
+                going = true;
+                u->windowShown = u->windowShown || windowExists(kInstallerWindow, true);
+                u->anyWindow = u->anyWindow || windowExists("ORVAN", false);
+                if (!u->dialogAnswered && windowExists(std::string("^") + kBadCallTitle + "$", true))
+                    u->dialogAnswered = answerDialog(kBadCallTitle, 1000);
+            }
+            if (!going)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        }
+        return false;
+    }
+};
+
+enum class Before { nothing, serverDown, serverUp, launcherRunning };
+enum class Shows { nothing, window, dialog };
+
+struct UnattendedCase {
+    const char* name;
+    Before before;
+    std::vector<std::string> arguments;
+    int exitCode;
+    Shows shows;
+    std::vector<std::string> logHas; // in this order; empty: no log to look at
+    bool installs;                   // the launcher is in place afterwards
+};
+
+} // namespace
+
+TEST_F(Unattended, SwitchesInstallWithoutClicksAndEndWithTheCodeOfTheOutcome)
+{
+    ASSERT_NO_FATAL_FAILURE(serveRelease("7.0"));
+    std::string why;
+    ASSERT_TRUE(prepareRun(run, "still-vorbereitung", why)) << why;
+    runProgram({wine::loader(), "reg", "delete", kUninstallKey, "/f"});
+
+    const std::vector<UnattendedCase> cases = {
+        {"unknown-switch", Before::nothing, {"/still", "/unbekannt", "/protokoll", "LOG"}, 2, Shows::nothing,
+         {"ERGEBNIS 2: falscher Aufruf - Unbekannte Angabe \"/unbekannt\"."}, false},
+        {"log-name-missing", Before::nothing, {"-STILL", "/protokoll"}, 2, Shows::nothing, {}, false},
+        {"bad-call-shown", Before::nothing, {"/passiv", "/protokoll"}, 2, Shows::dialog, {}, false},
+        {"server-down", Before::serverDown, {"/still", "/protokoll", "LOG"}, 3, Shows::nothing,
+         {"Verbinde mit localhost", "ERGEBNIS 3: keine Verbindung zum Server - "}, false},
+        {"still", Before::serverUp, {"/Still", "-Protokoll", "LOG"}, 0, Shows::nothing,
+         {"Starte ...", "Verbinde mit localhost", "ORVAN Launcher 7.0 wird geladen", "Lade Teil 1 / 1", "Pruefe Paket",
+          "Entpacke Dateien", "Erstelle Desktop-Verknuepfung", "Trage den Launcher in Windows ein", "Fertig",
+          "ERGEBNIS 0: installiert - ", "\\ORVAN Launcher\\ORVAN Launcher.exe"},
+         true},
+        {"launcher-running", Before::launcherRunning, {"/still", "/protokoll", "LOG"}, 4, Shows::nothing,
+         {"ERGEBNIS 4: Datei in Gebrauch - Die Datei \"ORVAN Launcher.exe\""}, true},
+        {"passive", Before::nothing, {"/passiv", "/protokoll", "LOG"}, 0, Shows::window, {"Fertig", "ERGEBNIS 0"}, true},
+    };
+    for (const UnattendedCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::thread launcher;
+        fs::path launcherStarted = work / (std::string(c.name) + "-launcher.txt");
+        if (c.before == Before::serverDown)
+            stopHttpsServer(server);
+        if (c.before == Before::serverUp)
+            ASSERT_TRUE(startHttpsServer(server, serverDir(), serverPort())) << server.error;
+        if (c.before == Before::launcherRunning) {
+            launcher = std::thread([&] {
+                runProgram({wine::loader(), (installFolder() / "ORVAN Launcher.exe").string()}, {},
+                           {"ORVAN_LAUNCHER_RECORD=" + windowsPath(launcherStarted), "ORVAN_LAUNCHER_HOLD_MS=20000"});
+            });
+            ASSERT_TRUE(waitForFile(launcherStarted, 15000)) << "the launcher did not start";
+        }
+        UnattendedRun u;
+        launch(u, c.name, c.arguments);
+        bool ended = watch({&u}, kToOutcome);
+        endRun(u.run);
+        if (launcher.joinable())
+            launcher.join();
+        ASSERT_TRUE(ended) << "still running";
+
+        EXPECT_EQ(u.run.exitStatus, c.exitCode);
+        EXPECT_EQ(u.windowShown, c.shows == Shows::window);
+        EXPECT_EQ(u.dialogAnswered, c.shows == Shows::dialog);
+        if (c.shows == Shows::nothing)
+            EXPECT_FALSE(u.anyWindow) << "no window, not even a hidden one";
+        std::string log = readFile(u.log);
+        std::size_t at = 0;
+        for (const std::string& part : c.logHas) {
+            at = log.find(part, at);
+            ASSERT_NE(at, std::string::npos) << part << " in\n" << log;
+        }
+        if (!c.logHas.empty())
+            EXPECT_EQ(log.find('\n', log.find("ERGEBNIS")), log.size() - 1) << "the outcome ends the log:\n" << log;
+        EXPECT_EQ(fs::exists(installFolder() / "ORVAN Launcher.exe"), c.installs);
+        EXPECT_FALSE(fs::exists(u.run.launcherRecord)) << "an unattended run starts no launcher";
+    }
+    EXPECT_EQ(registryValues(kUninstallKey)["DisplayVersion"].data, "7.0") << "the package's uninstaller registered it";
+
+    // Two at once: one installs, the other finds it running and starts no script of its own.
+    UnattendedRun first, second;
+    launch(first, "zugleich-1", {"/still", "/protokoll", "LOG"});
+    launch(second, "zugleich-2", {"/still", "/protokoll", "LOG"});
+    bool ended = watch({&first, &second}, kToOutcome);
+    endRun(first.run);
+    endRun(second.run);
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(std::min(first.run.exitStatus, second.run.exitStatus), 0);
+    EXPECT_EQ(std::max(first.run.exitStatus, second.run.exitStatus), 7);
+    EXPECT_NE(readFile(first.run.exitStatus == 7 ? first.log : second.log).find("ERGEBNIS 7: "), std::string::npos);
+
+    // The uninstaller's silent switch removes what the silent installer installed.
+    EXPECT_EQ(removeSilently(), 0);
+    EXPECT_TRUE(waitUntilGone(installFolder(), kToFinish));
+    EXPECT_FALSE(fs::exists(shortcut()));
+    EXPECT_TRUE(registryValues(kUninstallKey).empty());
 }

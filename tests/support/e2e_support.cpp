@@ -49,11 +49,7 @@ int elapsedMs(Clock::time_point since)
 
 bool windowShown()
 {
-    fs::path found = fs::temp_directory_path() / ("orvan-e2e-search-" + std::to_string(::getpid()));
-    int status = runProgram({"xdotool", "search", "--onlyvisible", "--name", "^ORVAN Launcher // Installation$"}, found);
-    bool shown = status == 0 && !readFile(found).empty();
-    fs::remove(found);
-    return shown;
+    return windowExists("^ORVAN Launcher // Installation$", true);
 }
 
 } // namespace
@@ -124,10 +120,24 @@ void placeInstaller(InstallerRun& run, const std::string& name)
                   fs::copy_options::overwrite_existing);
 }
 
-bool startInstaller(InstallerRun& run, std::string& why)
+bool windowExists(const std::string& titlePattern, bool visibleOnly)
 {
-    std::string program = windowsPath(run.runFolder / "orvan-setup.exe");
+    fs::path found = fs::temp_directory_path() / ("orvan-e2e-search-" + std::to_string(::getpid()));
+    std::vector<std::string> command = {"xdotool", "search"};
+    if (visibleOnly)
+        command.push_back("--onlyvisible");
+    command.insert(command.end(), {"--name", titlePattern});
+    int status = runProgram(command, found);
+    bool exists = status == 0 && !readFile(found).empty();
+    fs::remove(found);
+    return exists;
+}
+
+void launchInstaller(InstallerRun& run, const std::vector<std::string>& arguments)
+{
     std::string loader = wine::loader();
+    std::vector<std::string> argv = {loader, windowsPath(run.runFolder / "orvan-setup.exe")};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
     std::string launcherRecord = windowsPath(run.launcherRecord);
     std::string uninstallerRecord = windowsPath(run.uninstallerRecord);
     run.pid = ::fork();
@@ -141,9 +151,18 @@ bool startInstaller(InstallerRun& run, std::string& why)
         ::dup2(null, 0);
         ::dup2(null, 1);
         ::dup2(null, 2);
-        ::execl(loader.c_str(), loader.c_str(), program.c_str(), nullptr);
+        std::vector<char*> pointers;
+        for (std::string& arg : argv)
+            pointers.push_back(arg.data());
+        pointers.push_back(nullptr);
+        ::execv(loader.c_str(), pointers.data());
         ::_exit(127);
     }
+}
+
+bool startInstaller(InstallerRun& run, std::string& why)
+{
+    launchInstaller(run);
     auto start = Clock::now();
     while (elapsedMs(start) < 20000) {
         if (windowShown())

@@ -67,6 +67,11 @@ void placeInstaller(InstallerRun& run, const std::string& name);
 bool prepareRun(InstallerRun& run, const std::string& name, std::string& why);
 // Starts wine on orvan-setup.exe in the run folder and waits (bounded) for its window to be shown.
 bool startInstaller(InstallerRun& run, std::string& why);
+// Starts wine on orvan-setup.exe in the run folder with these arguments, and returns at once.
+void launchInstaller(InstallerRun& run, const std::vector<std::string>& arguments = {});
+// Whether the X server has a window whose title matches the pattern (a regular expression);
+// with visibleOnly, a window that is shown.
+bool windowExists(const std::string& titlePattern, bool visibleOnly);
 // True once the installer has ended within the time; exitStatus then holds its code.
 bool waitForExit(InstallerRun& run, int timeoutMs);
 // Ends a run that is still going (a failed test), and waits for the engine runs it started.

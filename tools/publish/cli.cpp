@@ -95,6 +95,7 @@ int runBuild(const Arguments& arguments, std::FILE* out, std::FILE* err);
 int runVerify(const Arguments& arguments, std::FILE* out, std::FILE* err);
 int runResign(const Arguments& arguments, std::FILE* out, std::FILE* err);
 int runUpload(const Arguments& arguments, std::FILE* out, std::FILE* err);
+int runWingetCommand(const Arguments& arguments, std::FILE* out, std::FILE* err);
 
 const std::vector<Command>& commands()
 {
@@ -105,6 +106,7 @@ const std::vector<Command>& commands()
         {"resign", kResignUsage, kResignHelp, {"--sign-key", "--valid-days"}, {}, runResign},
         {"verify", kVerifyUsage, kVerifyHelp, {"--ca-file", "--base", "--key", "--installer"}, {}, runVerify},
         {"upload", kUploadUsage, kUploadHelp, {}, {}, runUpload},
+        {"winget", kWingetUsage, kWingetHelp, kWingetOptions, {}, runWingetCommand},
     };
     return table;
 }
@@ -483,6 +485,11 @@ int runUpload(const Arguments& arguments, std::FILE* out, std::FILE* err)
         return 1;
     }
     return 0;
+}
+
+int runWingetCommand(const Arguments& arguments, std::FILE* out, std::FILE* err)
+{
+    return runWinget(arguments.positional, arguments.options, out, err);
 }
 
 } // namespace

@@ -305,3 +305,9 @@ bool uploadTree(const UploadOptions& options, std::string& error, std::FILE* log
 // The command line: 0 done/clean, 1 failed/problems found, 2 bad arguments, 3 (verify) no
 // problem but a warning.
 int runPublishCommand(int argc, char** argv, std::FILE* out, std::FILE* err);
+// "orvan-publish winget ...": the Windows Package Manager's manifests for the installer (winget.cpp).
+extern const char* const kWingetUsage;
+extern const char* const kWingetHelp;
+extern const std::vector<std::string> kWingetOptions;
+int runWinget(const std::vector<std::string>& positional,
+              const std::vector<std::pair<std::string, std::string>>& given, std::FILE* out, std::FILE* err);

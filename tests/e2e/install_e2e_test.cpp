@@ -596,6 +596,7 @@ TEST_F(PlacedInstallation, TheRecordsNewTextNeverReachesWhatLayUnderItsName)
         EXPECT_EQ(record == kept, status != 0) << what;
         EXPECT_EQ(registryValues(kUninstallKey)["DisplayVersion"].data, status == 0 ? "10.1" : "10.0") << what;
     }
+}
 
 // ---- Unattended: the switches, their exit codes and the run log ----
 

@@ -40,7 +40,7 @@ bool parseExpiry(std::string_view text, std::time_t& moment)
     return true;
 }
 
-bool parseValidDays(std::string_view text, int& days)
+bool parseDayCount(std::string_view text, int lowest, int highest, int& days)
 {
     if (text.empty() || text.size() > 3)
         return false;
@@ -50,8 +50,13 @@ bool parseValidDays(std::string_view text, int& days)
             return false;
         value = value * 10 + (c - '0');
     }
-    if (value < 1 || value > kMaxValidDays)
+    if (value < lowest || value > highest)
         return false;
     days = value;
     return true;
+}
+
+bool parseValidDays(std::string_view text, int& days)
+{
+    return parseDayCount(text, 1, kMaxValidDays, days);
 }

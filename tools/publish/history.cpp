@@ -83,18 +83,7 @@ std::string releaseRecordText(const ReleaseRecord& record)
 
 bool parseGraceDays(std::string_view text, int& days)
 {
-    if (text.empty() || text.size() > 3)
-        return false;
-    int value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9')
-            return false;
-        value = value * 10 + (c - '0');
-    }
-    if (value > kMaxGraceDays)
-        return false;
-    days = value;
-    return true;
+    return parseDayCount(text, 0, kMaxGraceDays, days);
 }
 
 bool planReleaseRecord(const std::string& previousTree, const std::string& version,

@@ -162,6 +162,8 @@ inline constexpr int kExpiryWarningDays = 14;
 std::string formatExpiry(std::time_t moment);
 // Exactly the form formatExpiry writes, with a real date and time; false for anything else.
 bool parseExpiry(std::string_view text, std::time_t& moment);
+// A whole number of days, at most three digits, from lowest to highest.
+bool parseDayCount(std::string_view text, int lowest, int highest, int& days);
 // A whole number of days from 1 to kMaxValidDays.
 bool parseValidDays(std::string_view text, int& days);
 

@@ -224,9 +224,7 @@ TEST_F(Installation, ClosingTheWindowWhileInstallingEndsTheInstallerAtOnce)
     std::printf("closed while installing: ended after %lld ms\n", static_cast<long long>(took.count()));
     stopHttpsServer(server); // the script, left running, then fails soon
     // Until it has, it counts as an installation that runs, and the next test's would meet it.
-    for (int waited = 0; wine::engineProcesses() > 0 && waited < 90000; waited += 200)
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(wine::engineProcesses(), 0) << "the script left running did not end";
+    EXPECT_TRUE(waitForScriptRuns(90000)) << "the script left running did not end";
 }
 
 // ---- The real uninstaller, installed by the real installer ----

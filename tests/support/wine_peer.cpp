@@ -165,7 +165,9 @@ int engineProcesses()
     std::string ownPrefix = "WINEPREFIX=" + prefix().string();
     for (const auto& entry : fs::directory_iterator("/proc", ec)) {
         std::string commandLine = procText(entry.path() / "cmdline");
-        if (commandLine.find("WindowsPowerShell\\v1.0\\powershell.exe") == std::string::npos)
+        // The tests start it by its path; the installer by name, which Wine shows as it was given.
+        if (commandLine.find("WindowsPowerShell\\v1.0\\powershell.exe") == std::string::npos &&
+            commandLine.rfind("powershell ", 0) != 0)
             continue;
         std::string environment = "\n" + procText(entry.path() / "environ");
         count += environment.find("\n" + ownPrefix + "\n") != std::string::npos;

@@ -182,13 +182,14 @@ const wchar_t* runAttempt()
 }
 
 // One installation at a time for the user, whichever installer process runs it: the named
-// mutex exists while one does. The handle is inheritable, so PowerShell holds it too and a script
-// that goes on after its installer was closed still counts. False when another one holds it; a
-// mutex that cannot be made at all does not stop the installation.
+// mutex exists while one does. PowerShell does not inherit it: a script that goes on after its
+// installer was closed is kept apart from the next one by the script's own lock on its work
+// folders, and a mutex it held would leave a closed installer "running" until the script ends.
+// False when another one holds it; a mutex that cannot be made at all does not stop the
+// installation.
 bool claimInstallation(HANDLE& claim)
 {
-    SECURITY_ATTRIBUTES inheritable = {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    claim = CreateMutexW(&inheritable, FALSE, kInstallationMutexName);
+    claim = CreateMutexW(nullptr, FALSE, kInstallationMutexName);
     if (claim != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(claim);
         claim = nullptr;

@@ -165,9 +165,13 @@ int engineProcesses()
     std::string ownPrefix = "WINEPREFIX=" + prefix().string();
     for (const auto& entry : fs::directory_iterator("/proc", ec)) {
         std::string commandLine = procText(entry.path() / "cmdline");
-        // The tests start it by its path; the installer by name, which Wine shows as it was given.
-        if (commandLine.find("WindowsPowerShell\\v1.0\\powershell.exe") == std::string::npos &&
-            commandLine.rfind("powershell ", 0) != 0)
+        // The installer starts it by name, which Wine shows as it was given, with an environment
+        // that Windows made, without the prefix's variable; only the tests' engine runs by name.
+        if (commandLine.rfind("powershell -NoProfile", 0) == 0) {
+            count++;
+            continue;
+        }
+        if (commandLine.find("WindowsPowerShell\\v1.0\\powershell.exe") == std::string::npos)
             continue;
         std::string environment = "\n" + procText(entry.path() / "environ");
         count += environment.find("\n" + ownPrefix + "\n") != std::string::npos;

@@ -51,26 +51,13 @@ int main(int argc, char** argv)
     const std::size_t kPayloadBytes = 64u << 20;
     const std::size_t kParts = 8;
 
-    fs::path payload = work / "payload";
-    fs::remove_all(payload);
-    PayloadFiles files;
-    files.uninstaller.reset();
-    files.data.clear();
-    files.randomBytes = kPayloadBytes;
-    makePayload(payload, files);
-
     HttpsServer server;
     if (!startHttpsServer(server, work / "nginx")) {
         std::fprintf(stderr, "nginx: %s\n", server.error.c_str());
         return 1;
     }
     fs::path tree = server.root;
-    fs::remove_all(tree);
-    buildTree(payload, tree, "9.9.9", "8M");
-    fs::path package = work / "paket.zip";
-    joinPartsTo(tree, package);
-    republish(tree, package, (fs::file_size(package) + kParts - 1) / kParts);
-    fs::remove(package);
+    buildRandomTreeInEqualParts(work, tree, kPayloadBytes, kParts);
     nlohmann::json manifest = readJson(manifestPath(tree));
     std::vector<std::size_t> partBytes;
     std::size_t packageBytes = 0;

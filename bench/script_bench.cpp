@@ -39,26 +39,13 @@ int main(int argc, char** argv)
     const std::size_t kParts = 32;
 
     std::printf("Preparing a %zu MiB random payload in %zu parts ...\n", kPayloadBytes >> 20, kParts);
-    fs::path payload = work / "payload";
-    PayloadFiles files;
-    files.uninstaller.reset();
-    files.data.clear();
-    files.randomBytes = kPayloadBytes;
-    makePayload(payload, files);
-
     HttpsServer server;
     if (!startHttpsServer(server, work / "nginx")) {
         std::fprintf(stderr, "nginx: %s\n", server.error.c_str());
         return 1;
     }
     fs::path tree = server.root;
-    fs::remove_all(tree);
-    buildTree(payload, tree, "9.9.9", "8M");
-    // The package cut again into exactly kParts parts of equal size.
-    fs::path package = work / "paket.zip";
-    joinPartsTo(tree, package);
-    republish(tree, package, (fs::file_size(package) + kParts - 1) / kParts);
-    fs::remove(package);
+    buildRandomTreeInEqualParts(work, tree, kPayloadBytes, kParts);
     nlohmann::json manifest = readJson(manifestPath(tree));
     std::size_t packageBytes = 0;
     for (const fs::path& part : partPaths(tree))

@@ -338,3 +338,20 @@ void setExpiry(const fs::path& tree, const std::optional<std::string>& text, con
     if (!privateKey.empty())
         writeFile(signaturePath(tree), opensslSignature(privateKey, manifestPath(tree)));
 }
+
+void buildRandomTreeInEqualParts(const fs::path& work, const fs::path& tree, std::size_t bytes, std::size_t parts)
+{
+    fs::path payload = work / "payload";
+    fs::remove_all(payload);
+    PayloadFiles files;
+    files.uninstaller.reset();
+    files.data.clear();
+    files.randomBytes = bytes;
+    makePayload(payload, files);
+    fs::remove_all(tree);
+    buildTree(payload, tree, "9.9.9", "8M");
+    fs::path package = work / "paket.zip";
+    joinPartsTo(tree, package);
+    republish(tree, package, (fs::file_size(package) + parts - 1) / parts);
+    fs::remove(package);
+}

@@ -95,6 +95,9 @@ void pythonZip(const fs::path& zip, const std::vector<ZipEntry>& entries);
 void cutPackage(const fs::path& tree, const fs::path& zip, const std::vector<std::size_t>& cuts);
 // The same, cut into parts of partSize.
 void republish(const fs::path& tree, const fs::path& zip, std::size_t partSize = 1 << 20);
+// A tree at `tree` of `bytes` of random payload in exactly `parts` parts of equal size, as the
+// benchmarks serve it; `work` holds the payload and the package meanwhile.
+void buildRandomTreeInEqualParts(const fs::path& work, const fs::path& tree, std::size_t bytes, std::size_t parts);
 
 // What verify said; the test checks exit status and problem lines.
 Outcome verify(const fs::path& tree, const std::vector<std::string>& extra = {});

@@ -1,9 +1,12 @@
 // The installation through a proxy as Windows users have it: squid carries the HTTPS with CONNECT;
 // one that asks for a login and refuses it ends the run with the script's own message. Linux pwsh
-// takes the proxy from HTTPS_PROXY.
+// takes the proxy from HTTPS_PROXY, the engine under Wine from the user's Internet Settings.
 #include "script_harness.h"
+#include "wine_peer.h"
 
 #include <chrono>
+#include <cstdio>
+#include <optional>
 #include <csignal>
 #include <thread>
 
@@ -55,6 +58,49 @@ struct Squid {
     std::string accessLog() const { return fs::exists(dir.path / "access.log") ? readFile(dir.path / "access.log") : ""; }
 };
 
+// The proxy in the Internet Settings of the Wine prefix's user, for the life of the object, as
+// Windows' own settings write it: ProxyEnable and ProxyServer, and the blob of the connection
+// settings, which is what WinHTTP, and .NET through it, reads. That blob: a version (0x46), a
+// change counter, the flags (1 direct, 2 through the proxy), then each of proxy, bypass list and
+// configuration script address as a length and its characters.
+struct InternetSettingsProxy {
+    static constexpr const char* kKey = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    static constexpr const char* kConnections =
+        "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\Connections";
+    explicit InternetSettingsProxy(int port)
+    {
+        std::string server = "127.0.0.1:" + std::to_string(port);
+        reg({"add", kKey, "/v", "ProxyServer", "/d", server, "/f"});
+        reg({"add", kKey, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1", "/f"});
+        std::string blob = "460000000100000003000000" + littleEndian(server.size());
+        for (unsigned char c : server)
+            blob += hex(c);
+        blob += std::string(8 * 2, '0') + std::string(32 * 2, '0');
+        reg({"add", kConnections, "/v", "DefaultConnectionSettings", "/t", "REG_BINARY", "/d", blob, "/f"});
+    }
+    ~InternetSettingsProxy()
+    {
+        reg({"add", kKey, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "0", "/f"});
+        reg({"delete", kKey, "/v", "ProxyServer", "/f"});
+        reg({"delete", kConnections, "/v", "DefaultConnectionSettings", "/f"});
+    }
+    static std::string hex(unsigned value)
+    {
+        char text[3];
+        std::snprintf(text, sizeof text, "%02x", value & 0xff);
+        return text;
+    }
+    static std::string littleEndian(std::size_t value)
+    {
+        return hex(value) + hex(value >> 8) + hex(value >> 16) + hex(value >> 24);
+    }
+    static void reg(std::vector<std::string> arguments)
+    {
+        arguments.insert(arguments.begin(), {wine::loader(), "reg"});
+        EXPECT_EQ(wine::runProgram(arguments), 0) << "reg " << arguments[2];
+    }
+};
+
 struct ProxyCase {
     const char* name;
     bool loginRefused;
@@ -73,8 +119,13 @@ TEST_P(ThroughProxy, InstallsOrTellsThatTheProxyRefused)
     ASSERT_TRUE(acceptsConnections(squid.port)) << "squid did not start";
     Machine machine;
 
-    ScriptRun result =
-        run(machine, {}, "$env:HTTPS_PROXY = 'http://127.0.0.1:" + std::to_string(squid.port) + "'");
+    std::optional<InternetSettingsProxy> windowsProxy;
+    std::string wrapper = "$env:HTTPS_PROXY = 'http://127.0.0.1:" + std::to_string(squid.port) + "'";
+    if (underWine()) {
+        windowsProxy.emplace(squid.port);
+        wrapper.clear();
+    }
+    ScriptRun result = run(machine, {}, wrapper);
 
     std::string tunnel = "CONNECT " + serverHost() + ":" + std::to_string(port());
     if (GetParam().loginRefused) {

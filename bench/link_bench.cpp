@@ -159,9 +159,14 @@ int main(int argc, char** argv)
     auto [unpackFrom, unpackTo] = at("@S Entpacke Dateien");
     std::printf("  %-44s %7.3f s\n", "package check", unpack - check);
     std::printf("  %-44s %7.3f s\n", "extraction and move", unpackTo - unpackFrom);
-    std::printf("  %-44s %7.3f s\n", "whole run", whole);
-    std::printf("\nLink's limit (bytes / rate): %.3f s; target: limit + start + 1 s = %.3f s; whole run %s it\n", limit,
-                limit + firstLine + 1, whole <= limit + firstLine + 1 ? "meets" : "MISSES");
+    // The window reports success with the @DONE line; PowerShell ends a little later.
+    double doneAt = done ? lines.back().first : -1;
+    std::printf("  %-44s %7.3f s\n", "whole run to @DONE", doneAt);
+    std::printf("  %-44s %7.3f s\n", "whole run to PowerShell's exit", whole);
+    double target = limit + firstLine + 1;
+    std::printf("\nLink's limit (bytes / rate): %.3f s; target: limit + start + 1 s = %.3f s; to @DONE %s it, to the "
+                "exit %s it\n",
+                limit, target, doneAt <= target ? "meets" : "MISSES", whole <= target ? "meets" : "MISSES");
     std::printf("Worst part beyond the link's time: %.2f round trips (target at most 1.5)\n", worstBeyond / kRtt);
     std::printf("curl, the same parts over one connection: %.3f s%s (limit %.3f s)\n", curlSeconds,
                 fetched.status == 0 ? "" : " FAILED", limit);

@@ -14,17 +14,9 @@ struct ReleasesFixture : ::testing::Test {
     TempDir dir;
     fs::path payload = dir.path / "nutzlast";
 
-    // A payload whose package differs from every other one's, so each version has parts of its own.
     fs::path release(const std::string& version, const std::vector<std::string>& extra = {})
     {
-        PayloadFiles files;
-        files.data["version.txt"] = version;
-        fs::remove_all(payload);
-        makePayload(payload, files);
-        fs::path tree = dir.path / ("baum-" + version);
-        Outcome run = runBuild(payload, tree, version, "64K", {}, extra);
-        EXPECT_EQ(run.status, 0) << run.out << run.err;
-        return tree;
+        return buildVersionTree(dir.path, version, extra);
     }
 
     static std::set<std::string> partNames(const fs::path& tree)

@@ -95,13 +95,7 @@ struct UploadFixture : ::testing::Test {
 
     fs::path release(const std::string& version, const std::vector<std::string>& extra = {})
     {
-        PayloadFiles files;
-        files.data["version.txt"] = version;
-        fs::remove_all(payload);
-        makePayload(payload, files);
-        fs::path tree = dir.path / ("baum-" + version);
-        buildTree(payload, tree, version, "64K", {}, extra);
-        return tree;
+        return buildVersionTree(dir.path, version, extra);
     }
 
     Outcome upload(const fs::path& tree)

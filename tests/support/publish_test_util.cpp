@@ -176,6 +176,18 @@ void buildTree(const fs::path& payload, const fs::path& tree, const std::string&
     ASSERT_EQ(run.status, 0) << run.out << run.err;
 }
 
+fs::path buildVersionTree(const fs::path& work, const std::string& version, const std::vector<std::string>& extra)
+{
+    PayloadFiles files;
+    files.data["version.txt"] = version;
+    fs::path payload = work / "nutzlast";
+    fs::remove_all(payload);
+    makePayload(payload, files);
+    fs::path tree = work / ("baum-" + version);
+    buildTree(payload, tree, version, "64K", {}, extra);
+    return tree;
+}
+
 fs::path manifestPath(const fs::path& tree)
 {
     return tree / "games" / "launcher" / "update.json";

@@ -70,6 +70,9 @@ Outcome runBuild(const fs::path& payload, const fs::path& tree, const std::strin
 void buildTree(const fs::path& payload, const fs::path& tree, const std::string& version = "1.2.3",
                const std::string& partSize = "8M", const fs::path& signKey = {},
                const std::vector<std::string>& extra = {});
+// A release of its own in work/baum-<version>, in 64K parts: its payload (rebuilt in
+// work/nutzlast) differs from every other version's, so no two versions share a part.
+fs::path buildVersionTree(const fs::path& work, const std::string& version, const std::vector<std::string>& extra = {});
 
 fs::path manifestPath(const fs::path& tree);
 fs::path signaturePath(const fs::path& tree);

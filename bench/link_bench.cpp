@@ -166,7 +166,7 @@ int main(int argc, char** argv)
     double target = limit + firstLine + 1;
     std::printf("\nLink's limit (bytes / rate): %.3f s; target: limit + start + 1 s = %.3f s; to @DONE %s it, to the "
                 "exit %s it\n",
-                limit, target, doneAt <= target ? "meets" : "MISSES", whole <= target ? "meets" : "MISSES");
+                limit, target, done && doneAt <= target ? "meets" : "MISSES", done && whole <= target ? "meets" : "MISSES");
     std::printf("Worst part beyond the link's time: %.2f round trips (target at most 1.5)\n", worstBeyond / kRtt);
     std::printf("curl, the same parts over one connection: %.3f s%s (limit %.3f s)\n", curlSeconds,
                 fetched.status == 0 ? "" : " FAILED", limit);

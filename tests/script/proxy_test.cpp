@@ -5,9 +5,9 @@
 #include "wine_peer.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <optional>
-#include <csignal>
 #include <thread>
 
 #include <sys/wait.h>
@@ -62,7 +62,8 @@ struct Squid {
 // Windows' own settings write it: ProxyEnable and ProxyServer, and the blob of the connection
 // settings, which is what WinHTTP, and .NET through it, reads. That blob: a version (0x46), a
 // change counter, the flags (1 direct, 2 through the proxy), then each of proxy, bypass list and
-// configuration script address as a length and its characters.
+// configuration script address as a length and its characters, then 32 bytes of further settings,
+// zero here.
 struct InternetSettingsProxy {
     static constexpr const char* kKey = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
     static constexpr const char* kConnections =

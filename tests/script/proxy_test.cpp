@@ -55,7 +55,19 @@ struct Squid {
             ::waitpid(pid, nullptr, 0);
         }
     }
-    std::string accessLog() const { return fs::exists(dir.path / "access.log") ? readFile(dir.path / "access.log") : ""; }
+    // The access log once it names text, or as it stands after 10 s: squid writes a tunnel's line
+    // only when it has seen the tunnel closed, which may be after the client has ended.
+    std::string accessLogNaming(const std::string& text) const
+    {
+        std::string log;
+        for (int i = 0; i < 100; ++i) {
+            log = fs::exists(dir.path / "access.log") ? readFile(dir.path / "access.log") : "";
+            if (log.find(text) != std::string::npos)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return log;
+    }
 };
 
 // The proxy in the Internet Settings of the Wine prefix's user, for the life of the object, as
@@ -135,12 +147,14 @@ TEST_P(ThroughProxy, InstallsOrTellsThatTheProxyRefused)
                           errorLine("Der Proxy-Server hat die Anmeldung abgelehnt (407). Bitte die Proxy-Einstellungen "
                                     "von Windows pruefen oder den Administrator fragen.")}))
             << result.raw;
-        EXPECT_NE(squid.accessLog().find("/407 "), std::string::npos) << squid.accessLog();
+        std::string log = squid.accessLogNaming("/407 ");
+        EXPECT_NE(log.find("/407 "), std::string::npos) << log;
         EXPECT_EQ(accessLog(), "") << "nothing reached the server";
     } else {
         EXPECT_EQ(joined(result.lines), joined(successLines("1.2.3", 1, true, machine.launcher()))) << result.raw;
         EXPECT_EQ(filesBelow(machine.installDir()), filesBelow(payload()));
-        EXPECT_NE(squid.accessLog().find(tunnel), std::string::npos) << squid.accessLog();
+        std::string log = squid.accessLogNaming(tunnel);
+        EXPECT_NE(log.find(tunnel), std::string::npos) << log;
     }
 }
 

@@ -5,7 +5,7 @@
 // time beyond what its bytes need on the link (also in round trips), the check, the extraction
 // and the whole run.
 //   link_bench [work folder]   (default: a throw-away folder below the temporary folder)
-#include "script_harness.h"
+#include "timed_script.h"
 
 #include <algorithm>
 #include <chrono>
@@ -76,33 +76,12 @@ int main(int argc, char** argv)
     std::printf("Link: %.0f Mbit/s, %.0f ms round trip; package %.2f MiB in %zu parts\n", kRate / 1e6, kRtt * 1000,
                 packageBytes / 1048576.0, partBytes.size());
 
-    fs::path profile = work / "profil";
-    fs::path temp = work / "temp";
-    fs::remove_all(profile);
-    fs::remove_all(temp);
-    fs::create_directories(profile / "Desktop");
-    fs::create_directories(temp);
-    std::string command = "env SSL_CERT_FILE=" + shellQuote(server.certificate.string()) + " HOME=" +
-                          shellQuote(profile.string()) + " USERPROFILE=" + shellQuote(profile.string()) +
-                          " TEMP=" + shellQuote(temp.string()) + " POWERSHELL_TELEMETRY_OPTOUT=1 " +
-                          shellQuote(ORVAN_PWSH) + " -NoProfile -NonInteractive -File " +
-                          shellQuote(ORVAN_RUN_SCRIPT_PS1) + " -Script " + shellQuote(script.string()) + " 2>&1";
-    auto start = Clock::now();
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::vector<std::pair<double, std::string>> lines;
-    char line[4096];
-    while (pipe && std::fgets(line, sizeof line, pipe)) {
-        std::string text(line);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-            text.pop_back();
-        lines.emplace_back(secondsSince(start), text);
-    }
-    if (pipe)
-        ::pclose(pipe);
-    double whole = secondsSince(start);
+    TimedScriptRun run = runScriptTimed(work, script, server.certificate);
+    const auto& lines = run.lines;
+    double whole = run.seconds;
+    bool done = run.done;
     std::string accepted = fs::exists(work / "relay.port.log") ? readFile(work / "relay.port.log") : "";
     long connections = std::count(accepted.begin(), accepted.end(), '\n');
-    bool done = !lines.empty() && lines.back().second.rfind("@DONE ", 0) == 0;
 
     // When the first status line starting with prefix came, and the status line after it.
     auto at = [&lines](const std::string& prefix) {

@@ -2,7 +2,7 @@
 // loopback, against the same work done by curl, sha256sum, cat and unzip. Prints wall times, the
 // ratio, the script's peak memory and how long each of its phases took.
 //   script_bench [work folder]   (default: a throw-away folder below the temporary folder)
-#include "script_harness.h"
+#include "timed_script.h"
 
 #include <chrono>
 #include <cstdio>
@@ -58,34 +58,13 @@ int main(int argc, char** argv)
     copyScriptFor(origin + "/games/", script);
 
     // The script, its lines time-stamped as they arrive.
-    fs::path profile = work / "profil";
-    fs::path temp = work / "temp";
-    fs::remove_all(profile);
-    fs::remove_all(temp);
-    fs::create_directories(profile / "Desktop");
-    fs::create_directories(temp);
     fs::path rssFile = work / "rss.txt";
-    std::string command = "env SSL_CERT_FILE=" + shellQuote(server.certificate.string()) + " HOME=" +
-                          shellQuote(profile.string()) + " USERPROFILE=" + shellQuote(profile.string()) +
-                          " TEMP=" + shellQuote(temp.string()) + " POWERSHELL_TELEMETRY_OPTOUT=1 /usr/bin/time -f %M -o " +
-                          shellQuote(rssFile.string()) + " " + shellQuote(ORVAN_PWSH) +
-                          " -NoProfile -NonInteractive -File " + shellQuote(ORVAN_RUN_SCRIPT_PS1) + " -Script " +
-                          shellQuote(script.string()) + " 2>&1";
-    auto start = Clock::now();
-    FILE* pipe = ::popen(command.c_str(), "r");
-    std::vector<std::pair<double, std::string>> lines;
-    char line[4096];
-    while (pipe && std::fgets(line, sizeof line, pipe)) {
-        std::string text(line);
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
-            text.pop_back();
-        lines.emplace_back(secondsSince(start), text);
-    }
-    if (pipe)
-        ::pclose(pipe);
-    double scriptSeconds = secondsSince(start);
+    TimedScriptRun run = runScriptTimed(work, script, server.certificate,
+                                        "/usr/bin/time -f %M -o " + shellQuote(rssFile.string()));
+    const auto& lines = run.lines;
+    double scriptSeconds = run.seconds;
     long peakKiB = std::atol(readFile(rssFile).c_str());
-    bool done = !lines.empty() && lines.back().second.rfind("@DONE ", 0) == 0;
+    bool done = run.done;
 
     // Phases between status lines: from one status to the next one.
     std::vector<std::pair<std::string, double>> phase; // in the order the phases began

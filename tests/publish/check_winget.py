@@ -39,17 +39,16 @@ def closed(properties, required):
     return {"type": "object", "properties": properties, "required": required, "additionalProperties": False}
 
 
-VERSION_MANIFEST = closed({
-    "PackageIdentifier": IDENTIFIER,
-    "PackageVersion": VERSION,
-    "DefaultLocale": LOCALE,
-    "ManifestType": {"type": "string", "const": "version"},
-    "ManifestVersion": MANIFEST_VERSION,
-}, ["PackageIdentifier", "PackageVersion", "DefaultLocale", "ManifestType", "ManifestVersion"])
+def manifest(kind, properties, required):
+    """A manifest of ManifestType kind: the members every manifest has, and its own."""
+    common = {"PackageIdentifier": IDENTIFIER, "PackageVersion": VERSION,
+              "ManifestType": {"type": "string", "const": kind}, "ManifestVersion": MANIFEST_VERSION}
+    return closed({**common, **properties}, list(common) + required)
 
-INSTALLER_MANIFEST = closed({
-    "PackageIdentifier": IDENTIFIER,
-    "PackageVersion": VERSION,
+
+VERSION_MANIFEST = manifest("version", {"DefaultLocale": LOCALE}, ["DefaultLocale"])
+
+INSTALLER_MANIFEST = manifest("installer", {
     "InstallerType": {"type": "string", "enum": ["msix", "msi", "appx", "exe", "zip", "inno", "nullsoft", "wix",
                                                   "burn", "pwa", "portable", "advinstExe", "advinstMsi"]},
     "Scope": {"type": "string", "enum": ["user", "machine"]},
@@ -81,22 +80,15 @@ INSTALLER_MANIFEST = closed({
             },
         }, ["Architecture", "InstallerUrl", "InstallerSha256"]),
     },
-    "ManifestType": {"type": "string", "const": "installer"},
-    "ManifestVersion": MANIFEST_VERSION,
-}, ["PackageIdentifier", "PackageVersion", "Installers", "ManifestType", "ManifestVersion"])
+}, ["Installers"])
 
-DEFAULT_LOCALE_MANIFEST = closed({
-    "PackageIdentifier": IDENTIFIER,
-    "PackageVersion": VERSION,
+DEFAULT_LOCALE_MANIFEST = manifest("defaultLocale", {
     "PackageLocale": LOCALE,
     "Publisher": {"type": "string", "minLength": 2, "maxLength": 256},
     "PackageName": {"type": "string", "minLength": 2, "maxLength": 256},
     "License": {"type": "string", "minLength": 3, "maxLength": 512},
     "ShortDescription": {"type": "string", "minLength": 3, "maxLength": 256},
-    "ManifestType": {"type": "string", "const": "defaultLocale"},
-    "ManifestVersion": MANIFEST_VERSION,
-}, ["PackageIdentifier", "PackageVersion", "PackageLocale", "Publisher", "PackageName", "License",
-    "ShortDescription", "ManifestType", "ManifestVersion"])
+}, ["PackageLocale", "Publisher", "PackageName", "License", "ShortDescription"])
 
 SCHEMAS = {"version": VERSION_MANIFEST, "installer": INSTALLER_MANIFEST, "defaultLocale": DEFAULT_LOCALE_MANIFEST}
 

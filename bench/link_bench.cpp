@@ -52,12 +52,9 @@ int main(int argc, char** argv)
     const std::size_t kParts = 8;
 
     HttpsServer server;
-    if (!startHttpsServer(server, work / "nginx")) {
-        std::fprintf(stderr, "nginx: %s\n", server.error.c_str());
+    if (!serveRandomRelease(server, work, kPayloadBytes, kParts))
         return 1;
-    }
     fs::path tree = server.root;
-    buildRandomTreeInEqualParts(work, tree, kPayloadBytes, kParts);
     nlohmann::json manifest = readJson(manifestPath(tree));
     std::vector<std::size_t> partBytes;
     std::size_t packageBytes = 0;

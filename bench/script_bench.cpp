@@ -40,12 +40,9 @@ int main(int argc, char** argv)
 
     std::printf("Preparing a %zu MiB random payload in %zu parts ...\n", kPayloadBytes >> 20, kParts);
     HttpsServer server;
-    if (!startHttpsServer(server, work / "nginx")) {
-        std::fprintf(stderr, "nginx: %s\n", server.error.c_str());
+    if (!serveRandomRelease(server, work, kPayloadBytes, kParts))
         return 1;
-    }
     fs::path tree = server.root;
-    buildRandomTreeInEqualParts(work, tree, kPayloadBytes, kParts);
     nlohmann::json manifest = readJson(manifestPath(tree));
     std::size_t packageBytes = 0;
     for (const fs::path& part : partPaths(tree))

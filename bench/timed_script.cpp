@@ -3,6 +3,16 @@
 #include <chrono>
 #include <cstdio>
 
+bool serveRandomRelease(HttpsServer& server, const fs::path& work, std::size_t bytes, std::size_t parts)
+{
+    if (!startHttpsServer(server, work / "nginx")) {
+        std::fprintf(stderr, "nginx: %s\n", server.error.c_str());
+        return false;
+    }
+    buildRandomTreeInEqualParts(work, server.root, bytes, parts);
+    return true;
+}
+
 TimedScriptRun runScriptTimed(const fs::path& work, const fs::path& script, const fs::path& certificate,
                               const std::string& launcher)
 {

@@ -3,7 +3,9 @@
 // the link's own limit (bytes / rate) and against curl fetching the same parts over one
 // connection. Prints when the script's first line came, the catalog and manifest, each part's
 // time beyond what its bytes need on the link (also in round trips), the check, the extraction
-// and the whole run.
+// and the whole run. Then the same requests made the same way and nothing else (no digest, no
+// package, no unpacking): what Invoke-WebRequest itself needs on this link, for the whole run to
+// be held against.
 //   link_bench [work folder]   (default: a throw-away folder below the temporary folder)
 #include "timed_script.h"
 
@@ -25,6 +27,28 @@ constexpr double kRate = 100e6; // bits per second
 constexpr double kRtt = 0.050;  // seconds
 
 double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// The script's requests with the script's options (one web session, the 30 s timeouts, each part
+// to a file), with the script's status lines before the catalog and before each part.
+std::string fetchOnlyScript(const std::string& games, const nlohmann::json& manifest)
+{
+    std::string script = R"(
+$ErrorActionPreference = 'Stop'
+$ProgressPreference = 'SilentlyContinue'
+$out = [Console]::OpenStandardOutput()
+function L([string]$line) { $bytes = [Text.Encoding]::UTF8.GetBytes($line + "`n"); $out.Write($bytes, 0, $bytes.Length); $out.Flush() }
+L '@S Verbinde'
+$options = @{ UseBasicParsing = $true; WebSession = (New-Object Microsoft.PowerShell.Commands.WebRequestSession); ConnectionTimeoutSeconds = 30; OperationTimeoutSeconds = 30 }
+Invoke-WebRequest @options -Uri ')" + games + R"(katalog.json?t=1' | Out-Null
+Invoke-WebRequest @options -Uri ')" + games + R"(launcher/update.json?t=1' | Out-Null
+)";
+    const auto& parts = manifest["paket"]["teile"];
+    for (std::size_t i = 1; i <= parts.size(); ++i)
+        script += "L '@S Lade Teil " + std::to_string(i) + " / " + std::to_string(parts.size()) +
+                  "'\nInvoke-WebRequest @options -Uri '" + games + "launcher/" + parts[i - 1]["url"].get<std::string>() +
+                  "' -OutFile (Join-Path $env:TEMP 'teil-" + std::to_string(i) + "') | Out-Null\n";
+    return script + "L ('@DONE ' + $env:TEMP)\n";
+}
 
 pid_t startRelay(int target, const fs::path& portFile, int& port)
 {
@@ -80,8 +104,8 @@ int main(int argc, char** argv)
     std::string accepted = fs::exists(work / "relay.port.log") ? readFile(work / "relay.port.log") : "";
     long connections = std::count(accepted.begin(), accepted.end(), '\n');
 
-    // When the first status line starting with prefix came, and the status line after it.
-    auto at = [&lines](const std::string& prefix) {
+    // When the first status line of a run starting with prefix came, and the status line after it.
+    auto within = [](const std::vector<std::pair<double, std::string>>& lines, const std::string& prefix) {
         for (std::size_t i = 0; i < lines.size(); ++i)
             if (lines[i].second.rfind(prefix, 0) == 0) {
                 double next = lines[i].first;
@@ -93,6 +117,12 @@ int main(int argc, char** argv)
                 return std::make_pair(lines[i].first, next);
             }
         return std::make_pair(-1.0, -1.0);
+    };
+    auto at = [&](const std::string& prefix) { return within(lines, prefix); };
+    // Part i's time beyond what its bytes need on the link.
+    auto beyondOwn = [&](const std::vector<std::pair<double, std::string>>& lines, std::size_t i) {
+        auto [from, to] = within(lines, "@S Lade Teil " + std::to_string(i + 1) + " / ");
+        return (to - from) - partBytes[i] * 8 / kRate;
     };
 
     // curl: the same parts over one connection, through the same link.
@@ -106,6 +136,10 @@ int main(int argc, char** argv)
     auto curlStart = Clock::now();
     Outcome fetched = runShell(curl);
     double curlSeconds = secondsSince(curlStart);
+
+    fs::path fetchOnly = work / "fetch-only.ps1";
+    writeFile(fetchOnly, fetchOnlyScript(origin + "/games/", manifest));
+    TimedScriptRun bare = runScriptTimed(work, fetchOnly, server.certificate);
 
     ::kill(relay, SIGTERM);
     ::waitpid(relay, nullptr, 0);
@@ -124,11 +158,10 @@ int main(int argc, char** argv)
                 (loading - connect) / kRtt);
     double worstBeyond = 0;
     for (std::size_t i = 0; i < partBytes.size(); ++i) {
-        auto [from, to] = at("@S Lade Teil " + std::to_string(i + 1) + " / ");
         double own = partBytes[i] * 8 / kRate;
-        double beyond = (to - from) - own;
+        double beyond = beyondOwn(lines, i);
         worstBeyond = std::max(worstBeyond, beyond);
-        std::printf("  part %zu: %7.3f s, link's own %6.3f s, beyond %6.3f s (%.2f round trips)\n", i + 1, to - from,
+        std::printf("  part %zu: %7.3f s, link's own %6.3f s, beyond %6.3f s (%.2f round trips)\n", i + 1, own + beyond,
                     own, beyond, beyond / kRtt);
     }
     auto [check, unpack] = at("@S Pruefe Paket");
@@ -146,5 +179,20 @@ int main(int argc, char** argv)
     std::printf("Worst part beyond the link's time: %.2f round trips (target at most 1.5)\n", worstBeyond / kRtt);
     std::printf("curl, the same parts over one connection: %.3f s%s (limit %.3f s)\n", curlSeconds,
                 fetched.status == 0 ? "" : " FAILED", limit);
+    if (bare.done) {
+        double bareStart = bare.lines.front().first;
+        double bareEnd = bare.lines.back().first;
+        std::printf("\nThe requests alone (Invoke-WebRequest, one web session, nothing checked, joined or unpacked):\n");
+        std::printf("  first line %.3f s, end of the last part %.3f s = limit + start + %.3f s\n", bareStart, bareEnd,
+                    bareEnd - limit - bareStart);
+        std::printf("  parts beyond the link's time, in round trips:");
+        for (std::size_t i = 0; i < partBytes.size(); ++i)
+            std::printf(" %.2f", beyondOwn(bare.lines, i) / kRtt);
+        std::printf("\n");
+    } else {
+        std::printf("The requests alone: FAILED\n");
+        for (const auto& [t, text] : bare.lines)
+            std::printf("  %7.2f %s\n", t, text.c_str());
+    }
     return done ? 0 : 1;
 }
